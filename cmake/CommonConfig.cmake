@@ -1,0 +1,32 @@
+# One place for warnings and Qt hygiene; every target of the project links it.
+add_library(qlt36_common_cfg INTERFACE)
+
+target_compile_definitions(qlt36_common_cfg INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_USE_QSTRINGBUILDER
+    QT_STRICT_ITERATORS
+    QT_NO_FOREACH
+    QT_DISABLE_DEPRECATED_BEFORE=0x060400)
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(qlt36_common_cfg INTERFACE
+        -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+        -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual
+        -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough
+        -Wcast-qual -Wmissing-declarations)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(qlt36_common_cfg INTERFACE
+            -Wuseless-cast -Wduplicated-cond -Wlogical-op)
+    endif()
+    if(QLT36_WERROR)
+        target_compile_options(qlt36_common_cfg INTERFACE -Werror)
+    endif()
+elseif(MSVC)
+    target_compile_options(qlt36_common_cfg INTERFACE /W4 /utf-8 /permissive-)
+    if(QLT36_WERROR)
+        target_compile_options(qlt36_common_cfg INTERFACE /WX)
+    endif()
+endif()

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that are missing for the given purpose: "build" (compiler,
+# CMake, Ninja, Qt 6), "run" (build + a virtual display, screenshot tools and a Japanese font),
+# "test" (build), "fuzz" (clang with libFuzzer), "package" (dpkg tools).
+set -euo pipefail
+
+packages=(cmake ninja-build g++ qt6-base-dev)
+for purpose in "$@"; do
+    case "$purpose" in
+        build|test) ;;
+        run) packages+=(xvfb xauth xdotool imagemagick fonts-ipafont-gothic) ;;
+        fuzz) packages+=(clang libclang-rt-dev) ;;
+        package) packages+=(dpkg-dev file) ;;
+        *) echo "deps.sh: unknown purpose '$purpose'" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "deps.sh: need root or sudo to install ${missing[*]}" >&2; exit 1; }
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

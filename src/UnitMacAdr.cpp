@@ -1,0 +1,71 @@
+#include "UnitMacAdr.h"
+#include "ui_UnitMacAdr.h"
+
+#include "FormUtil.h"
+#include "UnitComNet.h"
+#include "UnitMain.h"
+#include "platform/AnsiUpper.h"
+#include "platform/EditLimit.h"
+#include "protocol/Commands.h"
+
+#include <QShowEvent>
+
+TFormMacAdr *FormMacAdr = nullptr;
+
+TFormMacAdr::TFormMacAdr(QWidget *parent)
+    : QWidget(parent), m_ui(std::make_unique<Ui::TFormMacAdr>())
+{
+    m_ui->setupUi(this);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    platform::LimitText(m_ui->EdtMacAdr, m_ui->EdtMacAdr->property("typingLimit").toInt());
+    connect(m_ui->BtnSet, &QPushButton::clicked, this, &TFormMacAdr::BtnSetClick);
+    connect(m_ui->BtnRead, &QPushButton::clicked, this, &TFormMacAdr::BtnReadClick);
+}
+
+TFormMacAdr::~TFormMacAdr() = default;
+
+void TFormMacAdr::showEvent(QShowEvent *event)
+{
+    if (IsProgramShow(event) && !m_shownOnce) {
+        m_shownOnce = true;
+        CenterOver(this, FormMain);
+    }
+    QWidget::showEvent(event);
+}
+
+QString TFormMacAdr::StatusText() const
+{
+    return ::StatusText(m_ui->SBar);
+}
+
+void TFormMacAdr::SetStatusText(const QString &text)
+{
+    ::SetStatusText(m_ui->SBar, text);
+}
+
+void TFormMacAdr::SetMacText(const QString &text)
+{
+    platform::SetEditText(m_ui->EdtMacAdr, text);
+}
+
+void TFormMacAdr::BtnSetClick()
+{
+    if (protocol::Trim(m_ui->EdtMacAdr->text()).isEmpty())
+        return;
+    FormComNet->ConnectLink();
+    const QByteArray mac = platform::CharUpperBuffA(protocol::ToWire(m_ui->EdtMacAdr->text()));
+    const QByteArray command = protocol::SetMacAddressCommand(mac);
+    FormComNet->SendCommand(command.constData(), static_cast<int>(command.size()));
+    FormComNet->StartReceivePolling();
+    SetStatusText(QString());
+}
+
+void TFormMacAdr::BtnReadClick()
+{
+    m_ui->EdtMacAdr->clear();
+    FormComNet->ConnectLink();
+    const QByteArray command = protocol::ReqMacAddressCommand();
+    FormComNet->SendCommand(command.constData(), static_cast<int>(command.size()));
+    FormComNet->StartReceivePolling();
+    SetStatusText(QString());
+}

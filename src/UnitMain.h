@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QByteArray>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class TFormMain;
+}
+namespace platform {
+class ReplyMessageEvent;
+}
+
+// The main window: the five network address fields with "Send" and "Read", the buttons that
+// open the update and MAC windows, the hidden gestures, and the dispatcher that receives every
+// reply of the device and routes it to its handler.
+class TFormMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TFormMain(QWidget *parent = nullptr);
+    ~TFormMain() override;
+
+    // 0: address settings only; 1: and firmware update; anything else: and MAC address.
+    quint32 FeatureMode = 0;
+    // Bit 0: Shift seen held; bit 1: Ctrl seen held. Only key-downs set it.
+    quint16 ModifierKeys = 0;
+
+    // Routes one received text to the handler of its reply; false when nothing matched.
+    bool DispatchReply(const QByteArray &text);
+
+    // Reply handlers, each given the payload after its prefix.
+    void AckSetIp(const QByteArray &payload);
+    void AckRecIp(const QByteArray &payload);
+    void AckSetMac(const QByteArray &payload);
+    void AckReqMac(const QByteArray &payload);
+    void AckReqVer(const QByteArray &payload);
+    void AckUpload(const QByteArray &payload);
+    void AckDownload(const QByteArray &payload);
+
+    Ui::TFormMain *ui() const { return m_ui.get(); }
+
+public Q_SLOTS:
+    void BtnSetClick();
+    void BtnReadClick();
+    void BtnUpdateClick();
+    void BtnMacAdrClick();
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+    void FormKeyUp(int key, Qt::KeyboardModifiers shift);
+    void FormClick();
+    void OnReplyMessage(const platform::ReplyMessageEvent &message);
+
+    void SetStatusText(const QString &text);
+    void SetOuterWidth(int width);
+
+    std::unique_ptr<Ui::TFormMain> m_ui;
+    bool m_pressedOnSurface = false;
+};
+
+extern TFormMain *FormMain;
+
+// The program: creates the four windows in their fixed order, shows the main window and runs
+// the message loop until the main window is closed. Returns 0.
+int ProgramEntry(int argc, char **argv);
+
+// Creates FormMain, FormComNet, FormUpdate and FormMacAdr, in this order, each running its
+// creation handler; DestroyForms deletes them again (tests create fresh windows per case).
+void CreateForms();
+void DestroyForms();

@@ -1,0 +1,217 @@
+#include "UnitUpdate.h"
+#include "ui_UnitUpdate.h"
+
+#include "FormUtil.h"
+#include "UnitComNet.h"
+#include "UnitMain.h"
+#include "platform/FileDialog.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramPath.h"
+#include "protocol/Commands.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QShowEvent>
+#include <QTimer>
+
+#include <new>
+
+TFormUpdate *FormUpdate = nullptr;
+
+namespace {
+
+// Restores the cursor however the load ends.
+class WaitCursor
+{
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+} // namespace
+
+TFormUpdate::TFormUpdate(QWidget *parent)
+    : QWidget(parent), m_ui(std::make_unique<Ui::TFormUpdate>())
+{
+    m_ui->setupUi(this);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    m_ui->PBar->hide();
+
+    TmrDownload = new QTimer(this);
+    TmrDownload->setObjectName(QStringLiteral("TmrDownload"));
+    TmrDownload->setInterval(100);
+    TmrDownload->setTimerType(Qt::PreciseTimer);
+    connect(TmrDownload, &QTimer::timeout, this, &TFormUpdate::TmrDownloadTimer);
+
+    TmrDownloadMnt = new QTimer(this);
+    TmrDownloadMnt->setObjectName(QStringLiteral("TmrDownloadMnt"));
+    TmrDownloadMnt->setInterval(100);
+    TmrDownloadMnt->setTimerType(Qt::PreciseTimer);
+    connect(TmrDownloadMnt, &QTimer::timeout, this, &TFormUpdate::TmrDownloadMntTimer);
+
+    connect(m_ui->BtnOpen, &QPushButton::clicked, this, &TFormUpdate::BtnOpenClick);
+    connect(m_ui->BtnDownload, &QPushButton::clicked, this, &TFormUpdate::BtnDownloadClick);
+    connect(m_ui->BtnRead, &QPushButton::clicked, this, &TFormUpdate::BtnReadClick);
+
+    FormCreate();
+}
+
+TFormUpdate::~TFormUpdate() = default;
+
+void TFormUpdate::FormCreate()
+{
+    m_initialFolder = platform::ProgramFolder();
+}
+
+void TFormUpdate::showEvent(QShowEvent *event)
+{
+    if (IsProgramShow(event)) {
+        if (!m_shownOnce) {
+            m_shownOnce = true;
+            CenterOver(this, FormMain);
+        }
+        FormShow();
+    }
+    QWidget::showEvent(event);
+}
+
+void TFormUpdate::FormShow()
+{
+    m_ui->PnlBackup->setVisible(m_downloadBaseAddress == 0);
+}
+
+QString TFormUpdate::StatusText() const
+{
+    return ::StatusText(m_ui->SBar);
+}
+
+void TFormUpdate::SetStatusText(const QString &text)
+{
+    ::SetStatusText(m_ui->SBar, text);
+}
+
+void TFormUpdate::SetVersionText(const QString &text)
+{
+    m_ui->STextVersion->setText(text);
+}
+
+void TFormUpdate::BtnOpenClick()
+{
+    const QString path = platform::GetOpenFileName(this, m_initialFolder);
+    if (path.isEmpty())
+        return;
+
+    m_ui->STextFilePath->setText(platform::ExtractFilePath(path));
+    m_ui->STextFileName->setText(platform::ExtractFileName(path));
+
+    bool loaded = false;
+    {
+        WaitCursor wait;
+        loaded = LoadImage(path);
+    }
+    if (!loaded) {
+        platform::ShowMessageBox(
+                this,
+                QStringLiteral("Can't perform one of the following file operations: Open, Seek, "
+                               "Read, Close."),
+                QStringLiteral("File Error"), platform::mb::OkCancel);
+    }
+}
+
+bool TFormUpdate::LoadImage(const QString &path)
+{
+    // Whatever happens below, no stale image may stay loaded under the new file's name.
+    ImageBuffer = QByteArray();
+    m_ui->STextSize->clear();
+
+    try {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const qint64 length = file.size();
+        if (length < 0 || !file.seek(0))
+            return false;
+        QByteArray image;
+        image.resize(static_cast<qsizetype>(length));
+        const qint64 read = length > 0 ? file.read(image.data(), length) : 0;
+        if (read < 0)
+            return false;
+        image.resize(static_cast<qsizetype>(read));
+        file.close();
+        if (file.error() != QFileDevice::NoError)
+            return false;
+        ImageBuffer = std::move(image);
+        m_ui->STextSize->setText(QString::number(read));
+        return true;
+    } catch (const std::bad_alloc &) {
+        // An image too large for memory is a failed load like any other.
+        ImageBuffer = QByteArray();
+        return false;
+    }
+}
+
+void TFormUpdate::BtnDownloadClick()
+{
+    if (protocol::Trim(m_ui->STextSize->text()).isEmpty())
+        return;
+    if (Sequence.DownloadBusy == 1)
+        return;
+    if (platform::ShowMessageBox(this, QStringLiteral("Firmwear Update Start OK ?"),
+                                 QStringLiteral("Firmwear Update"),
+                                 platform::mb::YesNo | platform::mb::IconQuestion)
+        != platform::id::Yes) {
+        return;
+    }
+    // The answer may have taken a while; a sequence started meanwhile wins.
+    if (Sequence.DownloadBusy == 1)
+        return;
+
+    Sequence.Start(ImageBuffer, m_downloadBaseAddress);
+    m_ui->PBar->setValue(0);
+    m_ui->PBar->show();
+    TmrDownload->start();
+}
+
+void TFormUpdate::TmrDownloadTimer()
+{
+    Sequence.Tick();
+}
+
+void TFormUpdate::TmrDownloadMntTimer()
+{
+    StepProgress();
+}
+
+void TFormUpdate::BtnReadClick()
+{
+    m_ui->STextVersion->clear();
+    FormComNet->ConnectLink();
+    const QByteArray command = protocol::ReqVersionCommand();
+    FormComNet->SendCommand(command.constData(), static_cast<int>(command.size()));
+    FormComNet->StartReceivePolling();
+    SetStatusText(QString());
+}
+
+void TFormUpdate::SendCommand(const char *bytes, int count)
+{
+    FormComNet->SendCommand(bytes, count);
+}
+
+void TFormUpdate::StartReceivePolling()
+{
+    FormComNet->StartReceivePolling();
+}
+
+void TFormUpdate::StepProgress()
+{
+    m_ui->PBar->setValue(std::min(m_ui->PBar->value() + 1, m_ui->PBar->maximum()));
+}
+
+void TFormUpdate::Stopped()
+{
+    TmrDownload->stop();
+    m_ui->PBar->hide();
+    TmrDownloadMnt->stop();
+}

@@ -1,0 +1,230 @@
+#include "ProfileString.h"
+
+#include "AnsiUpper.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+#include <optional>
+
+namespace platform {
+
+namespace {
+
+// Longest line kept whole; the rest of a longer line cannot matter for a 2047-byte value and a
+// name, and a garbage file must not make the lookup hold unbounded memory.
+constexpr qsizetype MaxLine = 64 * 1024;
+constexpr qint64 ChunkSize = 64 * 1024;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+QByteArrayView trimBlanks(QByteArrayView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+QByteArrayView trimSpaces(QByteArrayView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == ' ')
+        ++begin;
+    while (end > begin && text[end - 1] == ' ')
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+bool sameName(QByteArrayView a, QByteArrayView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (CharUpperAnsi(a[i]) != CharUpperAnsi(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// Walks the lines of a file and remembers the answer as soon as it is known.
+class Lookup
+{
+public:
+    Lookup(QByteArrayView section, QByteArrayView key) : m_section(section), m_key(key) { }
+
+    bool done() const { return m_done; }
+    const std::optional<QByteArray> &value() const { return m_value; }
+
+    void line(QByteArrayView text)
+    {
+        if (m_done)
+            return;
+        text = trimBlanks(text);
+        if (text.isEmpty())
+            return;
+        if (text.front() == '[') {
+            if (m_inSection) {
+                // Later sections of the same name are never searched.
+                m_done = true;
+                return;
+            }
+            QByteArrayView name = text.sliced(1);
+            if (const qsizetype close = name.indexOf(']'); close >= 0)
+                name = name.first(close);
+            m_inSection = sameName(trimBlanks(name), m_section);
+            return;
+        }
+        if (text.front() == ';' || !m_inSection)
+            return;
+        const qsizetype equals = text.indexOf('=');
+        if (equals < 0 || !sameName(trimBlanks(text.first(equals)), m_key))
+            return;
+        QByteArrayView value = trimBlanks(text.sliced(equals + 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
+            && value.back() == value.front()) {
+            value = value.sliced(1, value.size() - 2);
+        }
+        m_value = value.first(std::min(value.size(), ProfileValueMax)).toByteArray();
+        m_done = true;
+    }
+
+private:
+    QByteArrayView m_section;
+    QByteArrayView m_key;
+    bool m_inSection = false;
+    bool m_done = false;
+    std::optional<QByteArray> m_value;
+};
+
+// Splits a byte stream into lines at CR, LF or CR LF, fed in arbitrary chunks.
+class LineSplitter
+{
+public:
+    explicit LineSplitter(Lookup &lookup) : m_lookup(lookup) { }
+
+    void feed(QByteArrayView chunk)
+    {
+        for (const char c : chunk) {
+            if (c == '\r' || c == '\n') {
+                // Empty lines do not matter, so CR LF may count as two line ends.
+                flush();
+                continue;
+            }
+            if (m_line.size() < MaxLine)
+                m_line += c;
+        }
+    }
+
+    void finish() { flush(); }
+
+private:
+    void flush()
+    {
+        if (!m_line.isEmpty())
+            m_lookup.line(m_line);
+        m_line.clear();
+    }
+
+    Lookup &m_lookup;
+    QByteArray m_line;
+};
+
+QByteArray defaultResult(QByteArrayView defaultValue)
+{
+    qsizetype end = defaultValue.size();
+    while (end > 0 && defaultValue[end - 1] == ' ')
+        --end;
+    end = std::min(end, ProfileValueMax);
+    return defaultValue.first(end).toByteArray();
+}
+
+bool startsWithUtf8Bom(QByteArrayView data)
+{
+    return data.startsWith("\xEF\xBB\xBF");
+}
+
+bool startsWithUtf16LeBom(QByteArrayView data)
+{
+    return data.size() >= 2 && static_cast<uchar>(data[0]) == 0xFF
+            && static_cast<uchar>(data[1]) == 0xFE;
+}
+
+QByteArray utf16LeToSingleByte(QByteArrayView data)
+{
+    QStringDecoder decode(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
+    return QString(decode(data.sliced(2))).toLatin1();
+}
+
+bool validArguments(QByteArrayView section, QByteArrayView key)
+{
+    // An empty key asks for nothing that can be found.
+    return !key.isEmpty() && !section.isNull();
+}
+
+} // namespace
+
+QByteArray ProfileStringFromBytes(QByteArrayView section, QByteArrayView key,
+                                  QByteArrayView defaultValue, QByteArrayView contents)
+{
+    section = trimSpaces(section);
+    key = trimSpaces(key);
+    if (!validArguments(section, key))
+        return defaultResult(defaultValue);
+
+    QByteArray converted;
+    if (startsWithUtf16LeBom(contents)) {
+        converted = utf16LeToSingleByte(contents);
+        contents = converted;
+    } else if (startsWithUtf8Bom(contents)) {
+        contents = contents.sliced(3);
+    }
+
+    Lookup lookup(section, key);
+    LineSplitter splitter(lookup);
+    splitter.feed(contents);
+    splitter.finish();
+    return lookup.value() ? *lookup.value() : defaultResult(defaultValue);
+}
+
+QByteArray GetPrivateProfileString(QByteArrayView section, QByteArrayView key,
+                                   QByteArrayView defaultValue, const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return defaultResult(defaultValue);
+
+    QByteArray chunk = file.read(ChunkSize);
+    if (startsWithUtf16LeBom(chunk)) {
+        // Text files in UTF-16 are small settings files written by an editor: read them whole.
+        chunk += file.read(16 * 1024 * 1024);
+        return ProfileStringFromBytes(section, key, defaultValue, chunk);
+    }
+
+    section = trimSpaces(section);
+    key = trimSpaces(key);
+    if (!validArguments(section, key))
+        return defaultResult(defaultValue);
+
+    Lookup lookup(section, key);
+    LineSplitter splitter(lookup);
+    splitter.feed(startsWithUtf8Bom(chunk) ? QByteArrayView(chunk).sliced(3) : chunk);
+    // Streams the file so that a huge one costs time, not memory, and stops at the answer.
+    while (!lookup.done() && !file.atEnd()) {
+        chunk = file.read(ChunkSize);
+        if (chunk.isEmpty())
+            break;
+        splitter.feed(chunk);
+    }
+    splitter.finish();
+    return lookup.value() ? *lookup.value() : defaultResult(defaultValue);
+}
+
+} // namespace platform

@@ -1,0 +1,81 @@
+#include "ProgramPath.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace platform {
+
+namespace {
+
+QString &moduleOverride()
+{
+    static QString path;
+    return path;
+}
+
+// Separators of real file-system paths on this platform.
+QString nativeSeparators()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("\\:");
+#else
+    return QStringLiteral("/");
+#endif
+}
+
+qsizetype lastDelimiter(const QString &delimiters, const QString &path)
+{
+    for (qsizetype i = path.size() - 1; i >= 0; --i) {
+        if (delimiters.contains(path[i]))
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+QString ModuleFileName()
+{
+    if (!moduleOverride().isEmpty())
+        return moduleOverride();
+    return QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+}
+
+void SetModuleFileNameForTesting(const QString &path)
+{
+    moduleOverride() = path;
+}
+
+QString ExtractFileDir(const QString &path)
+{
+    const QString delimiters = nativeSeparators();
+    qsizetype i = lastDelimiter(delimiters, path);
+    // Drop the separator unless it ends a root such as "C:\" or "/".
+    if (i > 0 && path[i] == QDir::separator() && !delimiters.contains(path[i - 1]))
+        --i;
+    return path.left(i + 1);
+}
+
+QString ProgramFolder()
+{
+    return ExtractFileDir(ModuleFileName());
+}
+
+QString JoinPath(const QString &folder, const QString &name)
+{
+    return folder + QDir::separator() + name;
+}
+
+QString ExtractFilePath(const QString &path)
+{
+    const qsizetype i = lastDelimiter(QStringLiteral("\\:/"), path);
+    return path.left(i + 1);
+}
+
+QString ExtractFileName(const QString &path)
+{
+    const qsizetype i = lastDelimiter(QStringLiteral("\\:/"), path);
+    return path.sliced(i + 1);
+}
+
+} // namespace platform

@@ -1,0 +1,153 @@
+#include "Replies.h"
+
+#include "Commands.h"
+
+#include <cstring>
+
+namespace protocol {
+
+namespace {
+
+bool isBlank(char c)
+{
+    const auto code = static_cast<uchar>(c);
+    return code >= 1 && code <= 32;
+}
+
+} // namespace
+
+std::optional<Reply> MatchReply(QByteArrayView text)
+{
+    const qsizetype nul = text.indexOf('\0');
+    if (nul >= 0)
+        text = text.first(nul);
+    const qsizetype lf = text.indexOf('\n');
+    if (lf < 0)
+        return std::nullopt;
+    const QByteArrayView line = text.first(lf);
+
+    for (std::size_t position = 0; position < ReplyPrefixes.size(); ++position) {
+        const QByteArrayView prefix(ReplyPrefixes[position]);
+        if (prefix.isEmpty())
+            break;
+        const qsizetype q = line.indexOf(prefix);
+        if (q >= 0) {
+            return Reply{ static_cast<ReplyKind>(position),
+                          line.sliced(q + prefix.size()).toByteArray() };
+        }
+    }
+    return std::nullopt;
+}
+
+QList<QByteArray> SplitCommaText(QByteArrayView payload)
+{
+    const QByteArray text = Trim(payload);
+    QList<QByteArray> items;
+    const qsizetype n = text.size();
+    qsizetype p = 0;
+
+    while (p < n && isBlank(text[p]))
+        ++p;
+    while (p < n) {
+        QByteArray item;
+        if (text[p] == '"') {
+            // Quoted item: up to the next lone quote; a doubled quote stands for one.
+            ++p;
+            while (p < n) {
+                if (text[p] == '"') {
+                    ++p;
+                    if (p >= n || text[p] != '"')
+                        break;
+                }
+                item += text[p];
+                ++p;
+            }
+        } else {
+            const qsizetype start = p;
+            while (p < n && !isBlank(text[p]) && text[p] != ',')
+                ++p;
+            item = text.sliced(start, p - start);
+        }
+        items.append(item);
+
+        while (p < n && isBlank(text[p]))
+            ++p;
+        if (p < n && text[p] == ',') {
+            if (p + 1 == n)
+                items.append(QByteArray());
+            do {
+                ++p;
+            } while (p < n && isBlank(text[p]));
+        }
+    }
+    return items;
+}
+
+QByteArray TranslateDownloadReply(QByteArrayView payload, const QByteArray &current)
+{
+    static constexpr QByteArrayView SizeKey("Size:");
+    static constexpr QByteArrayView ResultKey("Result:");
+    static constexpr QByteArrayView ErrorKey("Error:");
+
+    QByteArray translation = current;
+    if (payload.contains(SizeKey))
+        translation = QByteArrayLiteral("SizeOK");
+
+    if (const qsizetype at = payload.indexOf(ResultKey); at >= 0) {
+        const QByteArrayView rest = payload.sliced(at + ResultKey.size());
+        if (rest.startsWith('1'))
+            translation = QByteArrayLiteral("Complete");
+        else
+            translation = QByteArrayLiteral("Failed:") + rest.toByteArray();
+    }
+
+    if (const qsizetype at = payload.indexOf(ErrorKey); at >= 0)
+        translation = QByteArrayLiteral("Error:") + payload.sliced(at + ErrorKey.size()).toByteArray();
+
+    return translation;
+}
+
+QList<QByteArray> LineAssembler::Feed(QByteArrayView chunk)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype lf = chunk.indexOf('\n', start);
+        if (lf < 0)
+            break;
+        const QByteArrayView piece = chunk.sliced(start, lf + 1 - start);
+        start = lf + 1;
+        if (m_discarding) {
+            // The rest of an over-long line: drop it with its LF.
+            m_discarding = false;
+            continue;
+        }
+        if (m_pending.size() + piece.size() - 1 > MaxLineLength) {
+            m_pending.clear();
+            continue;
+        }
+        QByteArray line = std::move(m_pending);
+        m_pending = QByteArray();
+        line += piece;
+        lines.append(std::move(line));
+    }
+
+    const QByteArrayView rest = chunk.sliced(start);
+    if (!m_discarding && !rest.isEmpty()) {
+        if (m_pending.size() + rest.size() > MaxLineLength) {
+            m_pending.clear();
+            m_discarding = true;
+        } else {
+            m_pending += rest;
+        }
+    }
+    return lines;
+}
+
+void LineAssembler::Clear()
+{
+    m_pending.clear();
+    m_discarding = false;
+}
+
+} // namespace protocol
