@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <stdexcept>
+#include <utility>
 
 TFormComNet *FormComNet = nullptr;
 
@@ -248,11 +249,44 @@ void TFormComNet::CloseLink()
 int TFormComNet::SendCommand(const char *bytes, int count)
 {
     if (SockHandle) {
-        SockHandle->write(bytes, count);
+        if (m_commandHold)
+            m_heldCommands.append(bytes, count);
+        else
+            SockHandle->write(bytes, count);
         StartReceivePolling();
     }
     // Without a connection nothing is sent: no other channel exists.
     return count;
+}
+
+int TFormComNet::SendDownloadBytes(const char *bytes, int count)
+{
+    if (SockHandle) {
+        SockHandle->write(bytes, count);
+        StartReceivePolling();
+    }
+    return count;
+}
+
+void TFormComNet::SetCommandHold(bool hold)
+{
+    m_commandHold = hold;
+    if (hold || m_heldCommands.isEmpty())
+        return;
+    const QByteArray held = std::exchange(m_heldCommands, QByteArray());
+    if (SockHandle) {
+        SockHandle->write(held);
+        StartReceivePolling();
+    }
+}
+
+qint64 TFormComNet::Write(const QByteArray &bytes)
+{
+    if (m_commandHold) {
+        m_heldCommands += bytes;
+        return bytes.size();
+    }
+    return SockHandle->write(bytes);
 }
 
 void TFormComNet::StartReceivePolling()
@@ -319,7 +353,7 @@ void TFormComNet::TmrPktRcvTimer()
 void TFormComNet::SBtnLanConnectClick()
 {
     // Always a new connection to what the fields say now; the old one is closed, not leaked.
-    ReleaseSocket(false);
+    ReleaseSocket(true);
     ConnectLink();
 }
 
@@ -343,7 +377,7 @@ void TFormComNet::btnComSendClick()
     if (!SockHandle)
         return;
     const QByteArray bytes = SendListBytes();
-    const qint64 sent = SockHandle->write(bytes);
+    const qint64 sent = Write(bytes);
     SetStatusText(sent < 0 ? QStringLiteral("Socket Error!!") : QString::number(sent));
     StartReceivePolling();
 }

@@ -46,6 +46,11 @@ public:
     // Writes the bytes in one call when connected and starts polling; returns `count` always.
     int SendCommand(const char *bytes, int count);
     void StartReceivePolling();
+    // The download sequence's own writes: never held back.
+    int SendDownloadBytes(const char *bytes, int count);
+    // While held, commands of the other windows wait and go out in order when released.
+    void SetCommandHold(bool hold);
+    bool CommandHold() const { return m_commandHold; }
     // The next connection goes to `text`; an open connection is left alone.
     void SetDeviceAddress(const QString &text);
     // Reads the settings file into the address and port fields.
@@ -87,11 +92,14 @@ private:
     void ConnectFailed(const QString &text);
     void HandOver(const QList<QByteArray> &lines);
     QByteArray SendListBytes() const;
+    qint64 Write(const QByteArray &bytes);
 
     std::unique_ptr<Ui::TFormComNet> m_ui;
     QString m_initialFolder;
     protocol::LineAssembler m_assembler;
     int m_requestedOuterHeight = 0;
+    bool m_commandHold = false;
+    QByteArray m_heldCommands;
 };
 
 extern TFormComNet *FormComNet;

@@ -8,6 +8,7 @@
 #include "platform/Application.h"
 #include "platform/EditLimit.h"
 #include "platform/ReplyMessage.h"
+#include "platform/Signals.h"
 #include "protocol/Commands.h"
 #include "protocol/Replies.h"
 
@@ -341,6 +342,7 @@ int ProgramEntry(int argc, char **argv)
 {
     try {
         platform::Application application(argc, argv);
+        platform::EndOnTerminationSignals();
         QApplication::setApplicationName(QStringLiteral("QL-T36"));
         QApplication::setWindowIcon(ProgramIcon());
         try {

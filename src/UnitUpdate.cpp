@@ -196,7 +196,12 @@ void TFormUpdate::BtnReadClick()
 
 void TFormUpdate::SendCommand(const char *bytes, int count)
 {
-    FormComNet->SendCommand(bytes, count);
+    FormComNet->SendDownloadBytes(bytes, count);
+}
+
+void TFormUpdate::HoldOtherCommands(bool hold)
+{
+    FormComNet->SetCommandHold(hold);
 }
 
 void TFormUpdate::StartReceivePolling()

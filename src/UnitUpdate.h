@@ -65,6 +65,7 @@ private:
     void StartReceivePolling() override;
     void StepProgress() override;
     void Stopped() override;
+    void HoldOtherCommands(bool hold) override;
 
     std::unique_ptr<Ui::TFormUpdate> m_ui;
     quint32 m_downloadBaseAddress = 0;

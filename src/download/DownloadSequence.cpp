@@ -20,6 +20,7 @@ void DownloadSequence::SendAnnounce()
     const QByteArray command =
             protocol::DownloadCommand(BlockAddress, static_cast<quint32>(BlockSize));
     m_port.SendCommand(command.constData(), static_cast<int>(command.size()));
+    m_port.HoldOtherCommands(true);
     m_port.StartReceivePolling();
     WaitTicks = SizeWaitTicks;
     ReplyText.clear();
@@ -31,6 +32,7 @@ void DownloadSequence::SendBlock()
     // Straight from the image, no copy: the block lies inside it by construction.
     Q_ASSERT(BlockData >= 0 && BlockSize > 0 && BlockData + BlockSize <= m_image.size());
     m_port.SendCommand(m_image.constData() + BlockData, BlockSize);
+    m_port.HoldOtherCommands(false);
     m_port.StartReceivePolling();
     ReplyText.clear();
     m_port.SetStatusText(QStringLiteral("Data Send"));
@@ -67,6 +69,7 @@ void DownloadSequence::StopSequence()
 {
     DownloadState = 0;
     DownloadBusy = 0;
+    m_port.HoldOtherCommands(false);
     m_port.Stopped();
 }
 

@@ -24,6 +24,10 @@ public:
     virtual void StepProgress() = 0;
     // The sequence has stopped: its timer, the progress bar and the progress timer go off.
     virtual void Stopped() = 0;
+    // Between an announce and the end of its block the device counts raw bytes: any other
+    // command written meanwhile would become part of the block. While held, the link keeps
+    // other windows' commands back and sends them once the block is out.
+    virtual void HoldOtherCommands(bool hold) { Q_UNUSED(hold); }
 };
 
 class DownloadSequence

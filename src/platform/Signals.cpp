@@ -1,0 +1,100 @@
+#include "Signals.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// The handler may only do async-signal-safe things, so it writes one byte into a socket pair and
+// the event loop picks it up on the other end.
+int signalPair[2] = { -1, -1 };
+
+extern "C" void onTerminationSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const char byte = static_cast<char>(signalNumber);
+    // A full pair means an earlier signal is still waiting to be seen: nothing is lost.
+    [[maybe_unused]] const ssize_t written = ::write(signalPair[0], &byte, 1);
+    errno = savedErrno;
+}
+
+bool makeNonBlockingCloseOnExec(int fd)
+{
+    const int statusFlags = ::fcntl(fd, F_GETFL);
+    const int descriptorFlags = ::fcntl(fd, F_GETFD);
+    return statusFlags >= 0 && descriptorFlags >= 0
+            && ::fcntl(fd, F_SETFL, statusFlags | O_NONBLOCK) == 0
+            && ::fcntl(fd, F_SETFD, descriptorFlags | FD_CLOEXEC) == 0;
+}
+
+void drainSignalPair()
+{
+    char buffer[16];
+    while (::read(signalPair[1], buffer, sizeof buffer) > 0) { }
+}
+
+void installHandler(int signalNumber)
+{
+    struct sigaction previous = {};
+    if (::sigaction(signalNumber, nullptr, &previous) != 0)
+        return;
+    if (previous.sa_handler == SIG_IGN)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signalNumber, &action, nullptr);
+}
+
+} // namespace
+
+void EndOnTerminationSignals()
+{
+    auto *application = QCoreApplication::instance();
+    if (application == nullptr || signalPair[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPair) != 0)
+        return;
+    if (!makeNonBlockingCloseOnExec(signalPair[0]) || !makeNonBlockingCloseOnExec(signalPair[1])) {
+        ::close(signalPair[0]);
+        ::close(signalPair[1]);
+        signalPair[0] = signalPair[1] = -1;
+        return;
+    }
+
+    auto *notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, application);
+    QObject::connect(notifier, &QSocketNotifier::activated, application, [] {
+        drainSignalPair();
+        // exit() rather than quit(): quit() first offers the windows a close, which they may
+        // refuse, while a request to terminate must end every running loop, a modal box's too.
+        QCoreApplication::exit(0);
+    });
+
+    for (const int signalNumber : { SIGTERM, SIGINT, SIGHUP })
+        installHandler(signalNumber);
+}
+
+} // namespace platform
+
+#else
+
+namespace platform {
+
+void EndOnTerminationSignals() { }
+
+} // namespace platform
+
+#endif

@@ -1,0 +1,14 @@
+#pragma once
+
+// Ends the program the ordinary way when the system asks it to (termination, an interrupt from the
+// terminal, the end of the session): the event loop returns, the windows are destroyed and the
+// program entry returns 0, as if the main window had been closed. Without this the default action
+// of those signals would kill the process on the spot.
+//
+// Call once, after the application object exists. Signals that were ignored when the program
+// started (for example under nohup) stay ignored. Does nothing where there are no such signals.
+namespace platform {
+
+void EndOnTerminationSignals();
+
+} // namespace platform
