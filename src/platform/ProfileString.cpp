@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace platform {
@@ -157,10 +159,41 @@ bool startsWithUtf16LeBom(QByteArrayView data)
             && static_cast<uchar>(data[1]) == 0xFE;
 }
 
+// The text comes back in Windows-1252, the code page the names are compared in, so that "€" is
+// 0x80 and "Š" matches "š"; characters the code page lacks become "?".
 QByteArray utf16LeToSingleByte(QByteArrayView data)
 {
+    // Windows-1252 0x80-0x9F. The five bytes the code page leaves undefined stand for the
+    // control characters of the same number.
+    // clang-format off
+    static constexpr char16_t High[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    };
+    // clang-format on
     QStringDecoder decode(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
-    return QString(decode(data.sliced(2))).toLatin1();
+    const QString text = decode(data.sliced(2));
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            bytes += static_cast<char>(c);
+            continue;
+        }
+        const auto *found = std::find(std::begin(High), std::end(High), c);
+        if (found != std::end(High)) {
+            bytes += static_cast<char>(0x80 + (found - std::begin(High)));
+            continue;
+        }
+        // One "?" for a character outside the 16-bit range, not two.
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        bytes += '?';
+    }
+    return bytes;
 }
 
 bool validArguments(QByteArrayView section, QByteArrayView key)
@@ -204,7 +237,9 @@ QByteArray GetPrivateProfileString(QByteArrayView section, QByteArrayView key,
     QByteArray chunk = file.read(ChunkSize);
     if (startsWithUtf16LeBom(chunk)) {
         // Text files in UTF-16 are small settings files written by an editor: read them whole.
-        chunk += file.read(16 * 1024 * 1024);
+        const qint64 rest = std::min<qint64>(file.size() - chunk.size(), 16 * 1024 * 1024);
+        if (rest > 0)
+            chunk += file.read(rest);
         return ProfileStringFromBytes(section, key, defaultValue, chunk);
     }
 
