@@ -1,6 +1,8 @@
 # One place for warnings and Qt hygiene; every target of the project links it.
 add_library(qlt36_common_cfg INTERFACE)
 
+option(QLT36_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+
 target_compile_definitions(qlt36_common_cfg INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_NO_CAST_TO_ASCII
@@ -29,4 +31,17 @@ elseif(MSVC)
     if(QLT36_WERROR)
         target_compile_options(qlt36_common_cfg INTERFACE /WX)
     endif()
+endif()
+
+# The device is on a network the tool does not control: run everything under ASan and UBSan
+# (leak checking comes with ASan on Linux). Any undefined behaviour ends the run instead of
+# scrolling past in the log.
+if(QLT36_SANITIZE)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        message(FATAL_ERROR "QLT36_SANITIZE needs GCC or Clang")
+    endif()
+    set(qlt36_sanitize_flags
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_compile_options(qlt36_common_cfg INTERFACE ${qlt36_sanitize_flags})
+    target_link_options(qlt36_common_cfg INTERFACE ${qlt36_sanitize_flags})
 endif()

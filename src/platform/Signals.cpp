@@ -4,14 +4,14 @@
 
 #ifdef Q_OS_UNIX
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
+#  include <QCoreApplication>
+#  include <QSocketNotifier>
 
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#  include <cerrno>
+#  include <csignal>
+#  include <fcntl.h>
+#  include <sys/socket.h>
+#  include <unistd.h>
 
 namespace platform {
 

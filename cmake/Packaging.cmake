@@ -1,0 +1,66 @@
+# The Debian package, built by CPack from the install rules in Install.cmake:
+#
+#   cmake --preset package && cmake --build --preset package && cpack --preset deb
+#
+# Windows has no package here: the install tree plus Qt's deployment tool is the deliverable there
+# (see the README).
+
+option(QLT36_PACKAGE_TESTS
+    "Add the package smoke test (builds and unpacks the .deb; needs dpkg-dev)" OFF)
+
+if(NOT (UNIX AND NOT APPLE))
+    return()
+endif()
+
+set(QLT36_PACKAGE_MAINTAINER "QL-T36 tool maintainers <ql-t36-tool@example.invalid>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+# Values reach CPack's configuration exactly as written here, quotes and backslashes included.
+set(CPACK_VERBATIM_VARIABLES YES)
+set(CPACK_PACKAGE_NAME ql-t36)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${QLT36_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# The install rules lay out a whole root (opt/ql-t36, usr/bin, usr/share).
+set(CPACK_PACKAGING_INSTALL_PREFIX "/")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QLT36_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
+QL-T36 network devices are set up over one TCP connection. This tool reads
+and sets the device's five network addresses and its MAC address, reads its
+firmware version and downloads a new firmware image into it.
+
+The device simulator ql-t36-sim comes with it, so every task can be tried
+without hardware. The file /opt/ql-t36/QL_T36.ini says which device the tool
+talks to (192.168.0.1, port 2000 unless changed).]])
+# The Qt runtime libraries are found by dpkg-shlibdeps from what the executables link.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tool's hints are Japanese; without a CJK font they show as boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-ipafont-gothic)
+
+# The settings file is the engineer's to edit, so upgrades must keep it. dpkg marks conffiles by
+# itself only under /etc; this one lives beside the executable, where the tool looks for it.
+set(conffiles ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles)
+file(WRITE ${conffiles} "/${QLT36_INSTALL_APPDIR}/QL_T36.ini\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${conffiles})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build/" "/out/" "/screenshots/")
+
+include(CPack)
+
+if(QLT36_PACKAGE_TESTS)
+    enable_testing()
+    set(smoke_arguments ${CMAKE_BINARY_DIR})
+    if(TARGET ${QLT36_SIMULATOR_TARGET})
+        list(APPEND smoke_arguments --expect-simulator)
+    endif()
+    add_test(NAME package_smoke
+        COMMAND ${PROJECT_SOURCE_DIR}/packaging/smoke-test.sh ${smoke_arguments})
+    set_tests_properties(package_smoke PROPERTIES TIMEOUT 300)
+endif()

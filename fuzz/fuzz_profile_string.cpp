@@ -1,0 +1,186 @@
+// The settings-file reader over arbitrary files and names, in memory and through a real file.
+//
+// Input: section name, LF, key name, LF, then the file's bytes.
+
+#include "FuzzCheck.h"
+
+#include "platform/AnsiUpper.h"
+#include "platform/ProfileString.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr QByteArrayView FirstDefault = "";
+constexpr QByteArrayView SecondDefault = "~none~  ";
+constexpr QByteArrayView SecondDefaultResult = "~none~";
+// The file reader takes the file in 64 KiB pieces; a blank line this long in front of the text
+// puts the text across the first boundary.
+constexpr qsizetype Padding = 64 * 1024 - 7;
+
+// libFuzzer ends a timed run with _Exit(), so nothing at exit would remove the file: it lives
+// only while one lookup reads it.
+const std::string &scratchFile()
+{
+    static const std::string path = [] {
+        const char *dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        return std::string(dir) + "/fuzz_profile_string." + std::to_string(getpid()) + ".ini";
+    }();
+    return path;
+}
+
+QByteArray readThroughFile(QByteArrayView section, QByteArrayView key, QByteArrayView defaultValue,
+                           QByteArrayView contents)
+{
+    const std::string &path = scratchFile();
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    FUZZ_CHECK(file != nullptr);
+    const auto size = static_cast<std::size_t>(contents.size());
+    FUZZ_CHECK(std::fwrite(contents.data(), 1, size, file) == size);
+    FUZZ_CHECK(std::fclose(file) == 0);
+    QByteArray value = platform::GetPrivateProfileString(section, key, defaultValue,
+                                                         QString::fromLocal8Bit(path.c_str()));
+    std::remove(path.c_str());
+    return value;
+}
+
+bool isUtf16Le(QByteArrayView contents)
+{
+    return contents.startsWith("\xFF\xFE");
+}
+
+QString utf16Le(QByteArrayView contents)
+{
+    QStringDecoder decode(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
+    return decode(contents.sliced(2));
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Blanks, then "=" right before `at`.
+bool followsEquals(QByteArrayView file, qsizetype at)
+{
+    while (at > 0 && isBlank(file[at - 1]))
+        --at;
+    return at > 0 && file[at - 1] == '=';
+}
+
+// Blanks, then the end of the line or of the file, from `at` on.
+bool endsLine(QByteArrayView file, qsizetype at)
+{
+    while (at < file.size() && isBlank(file[at]))
+        ++at;
+    return at == file.size() || file[at] == '\r' || file[at] == '\n';
+}
+
+// A found value stands in the file after "=" and blanks and runs to blanks and the end of its
+// line, with or without one pair of matching quotes around it (a value cut to its maximum
+// length stops early).
+bool standsAsValue(QByteArrayView file, QByteArrayView value)
+{
+    const bool cut = value.size() == platform::ProfileValueMax;
+    for (qsizetype at = file.indexOf(value); at >= 0; at = file.indexOf(value, at + 1)) {
+        const qsizetype end = at + value.size();
+        if (followsEquals(file, at) && (cut || endsLine(file, end)))
+            return true;
+        const char quote = at > 0 ? file[at - 1] : '\0';
+        if ((quote == '"' || quote == '\'') && followsEquals(file, at - 1)
+            && (cut || (end < file.size() && file[end] == quote && endsLine(file, end + 1)))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isPlainAscii(QByteArrayView text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto code = static_cast<uchar>(c);
+        return code >= 1 && code <= 0x7E && c != '?';
+    });
+}
+
+// The same text behind a long blank line (after the byte-order mark, if there is one).
+QByteArray padded(QByteArrayView contents)
+{
+    const qsizetype bom = contents.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    QByteArray text = contents.first(bom).toByteArray();
+    text.append(Padding, ' ');
+    text += '\n';
+    text += contents.sliced(bom);
+    return text;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArrayView input = fuzz::bytes(data, size);
+    const qsizetype end1 = input.indexOf('\n');
+    if (end1 < 0)
+        return 0;
+    const qsizetype end2 = input.indexOf('\n', end1 + 1);
+    if (end2 < 0)
+        return 0;
+    const QByteArrayView section = input.first(end1);
+    const QByteArrayView key = input.sliced(end1 + 1, end2 - end1 - 1);
+    const QByteArrayView contents = input.sliced(end2 + 1);
+
+    const QByteArray value = platform::ProfileStringFromBytes(section, key, FirstDefault, contents);
+    const QByteArray other =
+            platform::ProfileStringFromBytes(section, key, SecondDefault, contents);
+
+    // In memory and from a file: the same answer. A file read costs large allocations, which
+    // are slow under the address sanitizer (64 KiB pieces; a UTF-16 file is read with room for
+    // 16 MiB), so the UTF-16 and the padded files are read only for some inputs.
+    const bool utf16 = isUtf16Le(contents);
+    if (!utf16 || size % 8 == 0)
+        FUZZ_CHECK(readThroughFile(section, key, SecondDefault, contents) == other);
+    if (!utf16 && size % 8 == 7)
+        FUZZ_CHECK(readThroughFile(section, key, SecondDefault, padded(contents)) == other);
+
+    FUZZ_CHECK(value.size() <= platform::ProfileValueMax);
+    FUZZ_CHECK(!value.contains('\r') && !value.contains('\n'));
+
+    // A value that was found does not depend on the default: either both lookups gave their
+    // default back, or both gave the same value.
+    const bool found = !(value == FirstDefault && other == SecondDefaultResult);
+    FUZZ_CHECK(!found || value == other);
+
+    // A found value comes from the file, byte for byte. A UTF-16 file is read as single-byte
+    // text; its plain ASCII survives that unchanged ("?" may also stand for a character the
+    // code page lacks, so a value with "?" or bytes above 0x7F is only held to its length).
+    if (found && !utf16) {
+        FUZZ_CHECK(contents.contains(value));
+        // (The reader keeps 64 KiB of a line; a longer file may cut a value where its line is cut.)
+        if (contents.size() < 64 * 1024)
+            FUZZ_CHECK(standsAsValue(contents, value));
+    } else if (found) {
+        const QString text = utf16Le(contents);
+        FUZZ_CHECK(value.size() <= text.size());
+        if (isPlainAscii(value))
+            FUZZ_CHECK(text.contains(QLatin1String(value)));
+    }
+
+    // Names match without regard to case, and blanks around the names do not count.
+    const QByteArray upperSection = platform::CharUpperBuffA(section.toByteArray());
+    const QByteArray upperKey = platform::CharUpperBuffA(key.toByteArray());
+    FUZZ_CHECK(platform::ProfileStringFromBytes(upperSection, upperKey, SecondDefault, contents)
+               == other);
+    const QByteArray spacedSection = " " + section.toByteArray() + "  ";
+    const QByteArray spacedKey = "  " + key.toByteArray() + " ";
+    FUZZ_CHECK(platform::ProfileStringFromBytes(spacedSection, spacedKey, SecondDefault, contents)
+               == other);
+    return 0;
+}
