@@ -10,7 +10,7 @@ for purpose in "$@"; do
         build|test) ;;
         run) packages+=(xvfb xauth xdotool imagemagick fonts-ipafont-gothic) ;;
         fuzz) packages+=(clang libclang-rt-dev) ;;
-        package) packages+=(dpkg-dev file) ;;
+        package) packages+=(dpkg-dev file xvfb xauth xdotool desktop-file-utils) ;;
         *) echo "deps.sh: unknown purpose '$purpose'" >&2; exit 2 ;;
     esac
 done

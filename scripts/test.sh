@@ -1,7 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (headless, loopback only).
+# Installs what is missing, builds, and runs every check (headless, loopback only):
+#   1. the test suite (Debug, warnings as errors);
+#   2. the same suite under AddressSanitizer, UBSan and leak checking;
+#   3. each fuzz target for a short time (QLT36_FUZZ_SECONDS, default 20);
+#   4. the Debian package: built, installed into a scratch root and started against loopback.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh test
+scripts/deps.sh test fuzz package
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "Test suite"
 cmake --workflow --preset dev
+
+step "Test suite under sanitizers"
+cmake --workflow --preset asan
+
+step "Fuzzing"
+scripts/fuzz.sh "${QLT36_FUZZ_SECONDS:-20}"
+
+step "Debian package"
+cmake --workflow --preset package
+
+step "All checks passed"
