@@ -55,9 +55,9 @@ TFormComNet::TFormComNet(QWidget *parent)
 
     // Parts of the layout that this tool never shows.
     for (QWidget *hidden : std::initializer_list<QWidget *>{
-                 m_ui->Label2, m_ui->Label5, m_ui->edtLocalPORT, m_ui->RGrpNetSel,
-                 m_ui->btnComSend, m_ui->btnSndClr, m_ui->BtnOpen, m_ui->BtnSave,
-                 m_ui->btnComAbort, m_ui->BtnRcvClr, m_ui->BtnRcvDsp }) {
+                 m_ui->Label2, m_ui->Label5, m_ui->edtLocalPORT, m_ui->RGrpNetSel, m_ui->btnComSend,
+                 m_ui->btnSndClr, m_ui->BtnOpen, m_ui->BtnSave, m_ui->btnComAbort, m_ui->BtnRcvClr,
+                 m_ui->BtnRcvDsp }) {
         hidden->hide();
     }
     const QList<QAction *> menuEntries = m_ui->MainMenu1->actions();
@@ -96,10 +96,10 @@ void TFormComNet::FormCreate()
 bool TFormComNet::LoadLinkSettings()
 {
     const QString path = platform::JoinPath(m_initialFolder, QLatin1String(SettingsFileName));
-    m_ui->edtIPADR->setText(
-            protocol::FromWire(platform::GetPrivateProfileString("LAN", "ADR", DefaultAddress, path)));
-    m_ui->edtPORT->setText(
-            protocol::FromWire(platform::GetPrivateProfileString("LAN", "PORT", DefaultPort, path)));
+    m_ui->edtIPADR->setText(protocol::FromWire(
+            platform::GetPrivateProfileString("LAN", "ADR", DefaultAddress, path)));
+    m_ui->edtPORT->setText(protocol::FromWire(
+            platform::GetPrivateProfileString("LAN", "PORT", DefaultPort, path)));
     return true;
 }
 
@@ -433,9 +433,7 @@ void TFormComNet::BtnRcvDspClick()
 void TFormComNet::AppendReceiveLine(const QString &text)
 {
     QTextDocument *document = m_ui->MemoComMsg->document();
-    auto lineCount = [document] {
-        return document->isEmpty() ? 0 : document->blockCount();
-    };
+    auto lineCount = [document] { return document->isEmpty() ? 0 : document->blockCount(); };
     while (lineCount() > ReceiveViewLines) {
         QTextCursor cursor(document->firstBlock());
         cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);

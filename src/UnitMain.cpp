@@ -44,8 +44,8 @@ TFormMain::TFormMain(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<U
     pixelFont.setPixelSize(13);
     setFont(pixelFont);
 
-    for (QLineEdit *edit : { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask, m_ui->EdtGate,
-                             m_ui->EdtMCast }) {
+    for (QLineEdit *edit :
+         { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask, m_ui->EdtGate, m_ui->EdtMCast }) {
         platform::LimitText(edit, edit->property("typingLimit").toInt());
     }
 
@@ -88,8 +88,8 @@ void TFormMain::FormShow()
         m_ui->BtnMacAdr->show();
         break;
     }
-    setWindowTitle(QString::asprintf("%s <Version %s>", qUtf8Printable(windowTitle()),
-                                     ProgramVersion));
+    setWindowTitle(
+            QString::asprintf("%s <Version %s>", qUtf8Printable(windowTitle()), ProgramVersion));
 }
 
 void TFormMain::SetOuterWidth(int width)
@@ -142,8 +142,8 @@ void TFormMain::mousePressEvent(QMouseEvent *event)
 {
     // Controls that ignore the mouse (labels, the frame) pass their clicks up to the window;
     // those are clicks on a control, not on the window's own surface.
-    m_pressedOnSurface = event->button() == Qt::LeftButton
-            && childAt(event->position().toPoint()) == nullptr;
+    m_pressedOnSurface =
+            event->button() == Qt::LeftButton && childAt(event->position().toPoint()) == nullptr;
     QWidget::mousePressEvent(event);
 }
 
@@ -214,8 +214,8 @@ void TFormMain::BtnSetClick()
 
 void TFormMain::BtnReadClick()
 {
-    for (QLineEdit *field : { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask, m_ui->EdtGate,
-                              m_ui->EdtMCast }) {
+    for (QLineEdit *field :
+         { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask, m_ui->EdtGate, m_ui->EdtMCast }) {
         field->clear();
     }
 

@@ -132,9 +132,10 @@ void TestAddresses::readFillsAllFiveFields()
     QCOMPARE(fieldTexts(), QStringList(5, QString()));
     QCOMPARE(mainStatus(), QString());
     waitMainStatus(QStringLiteral("IP Address Received"));
-    QCOMPARE(fieldTexts(), (QStringList{ QStringLiteral("10.1.2.3"), QStringLiteral("10.1.2.4"),
-                                         QStringLiteral("255.255.0.0"), QStringLiteral("10.1.0.1"),
-                                         QStringLiteral("239.1.1.1") }));
+    QCOMPARE(fieldTexts(),
+             (QStringList{ QStringLiteral("10.1.2.3"), QStringLiteral("10.1.2.4"),
+                           QStringLiteral("255.255.0.0"), QStringLiteral("10.1.0.1"),
+                           QStringLiteral("239.1.1.1") }));
     QCOMPARE(m_device->receivedCommands(), QList<QByteArray>{ "ReqIP_ADR" });
     QCOMPARE(m_boxes->count(), 0);
 }
@@ -235,7 +236,8 @@ void TestAddresses::readReplyFillsAsManyFieldsAsItHasItems_data()
 
     const QString e;
     QTest::newRow("two items") << QByteArray("ACK_REC_IP:1.1.1.1,2.2.2.2")
-                               << QStringList{ QStringLiteral("1.1.1.1"), QStringLiteral("2.2.2.2"), e, e, e };
+                               << QStringList{ QStringLiteral("1.1.1.1"), QStringLiteral("2.2.2.2"),
+                                               e, e, e };
     QTest::newRow("five items") << QByteArray("ACK_REC_IP:a,b,c,d,e")
                                 << QStringList{ QStringLiteral("a"), QStringLiteral("b"),
                                                 QStringLiteral("c"), QStringLiteral("d"),
@@ -244,24 +246,26 @@ void TestAddresses::readReplyFillsAsManyFieldsAsItHasItems_data()
             << QByteArray("ACK_REC_IP:a,b,c,d,e,f")
             << QStringList{ QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
                             QStringLiteral("d"), QStringLiteral("e") };
-    QTest::newRow("blank-separated") << QByteArray("ACK_REC_IP:a b  c\td e")
-                                     << QStringList{ QStringLiteral("a"), QStringLiteral("b"),
-                                                     QStringLiteral("c"), QStringLiteral("d"),
-                                                     QStringLiteral("e") };
+    QTest::newRow("blank-separated")
+            << QByteArray("ACK_REC_IP:a b  c\td e")
+            << QStringList{ QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
+                            QStringLiteral("d"), QStringLiteral("e") };
     QTest::newRow("blank after a comma makes no item")
             << QByteArray("ACK_REC_IP:192.168.0.10, 192.168.0.20,255.255.255.0")
             << QStringList{ QStringLiteral("192.168.0.10"), QStringLiteral("192.168.0.20"),
                             QStringLiteral("255.255.255.0"), e, e };
-    QTest::newRow("empty item between commas") << QByteArray("ACK_REC_IP:a,,c")
-                                               << QStringList{ QStringLiteral("a"), e, QStringLiteral("c"), e, e };
+    QTest::newRow("empty item between commas")
+            << QByteArray("ACK_REC_IP:a,,c")
+            << QStringList{ QStringLiteral("a"), e, QStringLiteral("c"), e, e };
     QTest::newRow("blanks at both ends and a trailing CR")
             << QByteArray("ACK_REC_IP:  a,b \t\r")
             << QStringList{ QStringLiteral("a"), QStringLiteral("b"), e, e, e };
     QTest::newRow("an item longer than the typing limit goes in whole")
             << QByteArray("ACK_REC_IP:1234567890123456789012345,b")
-            << QStringList{ QStringLiteral("1234567890123456789012345"), QStringLiteral("b"), e, e, e };
-    QTest::newRow("text before the prefix") << QByteArray("\x01junkACK_REC_IP:a")
-                                            << QStringList{ QStringLiteral("a"), e, e, e, e };
+            << QStringList{ QStringLiteral("1234567890123456789012345"), QStringLiteral("b"), e, e,
+                            e };
+    QTest::newRow("text before the prefix")
+            << QByteArray("\x01junkACK_REC_IP:a") << QStringList{ QStringLiteral("a"), e, e, e, e };
 }
 
 void TestAddresses::readReplyFillsAsManyFieldsAsItHasItems()
@@ -283,7 +287,8 @@ void TestAddresses::setResultAndTheNextConnection_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QString>("status");
     QTest::newRow("1") << QByteArray("1") << QStringLiteral("IP Address Set Complete");
-    QTest::newRow("10: first character only") << QByteArray("10") << QStringLiteral("IP Address Set Complete");
+    QTest::newRow("10: first character only")
+            << QByteArray("10") << QStringLiteral("IP Address Set Complete");
     QTest::newRow("0") << QByteArray("0") << QStringLiteral("IP Address Set Failed");
     QTest::newRow("empty") << QByteArray() << QStringLiteral("IP Address Set Failed");
     QTest::newRow("blank first") << QByteArray(" 1") << QStringLiteral("IP Address Set Failed");
@@ -418,8 +423,9 @@ void TestAddresses::macReadShowsTheWholeReply()
     FormMacAdr->ui()->EdtMacAdr->setText(QStringLiteral("old"));
     QTest::mouseClick(FormMacAdr->ui()->BtnRead, Qt::LeftButton);
     QCOMPARE(FormMacAdr->ui()->EdtMacAdr->text(), QString());
-    QVERIFY(waitFor([] { return FormMacAdr->StatusText() == QLatin1String("MAC Address Received"); },
-                    3000));
+    QVERIFY(waitFor(
+            [] { return FormMacAdr->StatusText() == QLatin1String("MAC Address Received"); },
+            3000));
     // Trimmed at both ends, 20 characters shown whole.
     QCOMPARE(FormMacAdr->ui()->EdtMacAdr->text(), QStringLiteral("00A0B1C2D3E4F5G6H7I8"));
     QCOMPARE(m_device->receivedCommands(), QList<QByteArray>{ "ReqMAC_ADR" });
@@ -433,12 +439,14 @@ void TestAddresses::macRepliesReachTheHiddenWindow()
     waitMainStatus(QStringLiteral("IP Address Received"));
     QVERIFY(m_device->sendUnsolicited("ACK_REQ_MAC:AABBCCDDEEFF\r"));
     FormComNet->StartReceivePolling();
-    QVERIFY(waitFor([] { return FormMacAdr->StatusText() == QLatin1String("MAC Address Received"); },
-                    3000));
+    QVERIFY(waitFor(
+            [] { return FormMacAdr->StatusText() == QLatin1String("MAC Address Received"); },
+            3000));
     QVERIFY(m_device->sendUnsolicited("ACK_SET_MAC:0"));
     FormComNet->StartReceivePolling();
-    QVERIFY(waitFor([] { return FormMacAdr->StatusText() == QLatin1String("MAC Address Set Failed"); },
-                    3000));
+    QVERIFY(waitFor(
+            [] { return FormMacAdr->StatusText() == QLatin1String("MAC Address Set Failed"); },
+            3000));
     QVERIFY(!FormMacAdr->isVisible());
     FormMacAdr->show();
     QCOMPARE(FormMacAdr->ui()->EdtMacAdr->text(), QStringLiteral("AABBCCDDEEFF"));

@@ -1247,7 +1247,8 @@ void TestDownloadSequence::otherCommandsHeldInsideEachBlock_data()
 {
     QTest::addColumn<QByteArray>("sizeReply"); // empty: the device never acknowledges
     QTest::addColumn<QByteArray>("resultReply");
-    QTest::newRow("every block succeeds") << QByteArray("Size:131072\r") << QByteArray("Result:1\r");
+    QTest::newRow("every block succeeds")
+            << QByteArray("Size:131072\r") << QByteArray("Result:1\r");
     QTest::newRow("every block fails") << QByteArray("Size:131072\r") << QByteArray("Result:0\r");
     QTest::newRow("no size acknowledgement") << QByteArray() << QByteArray();
     QTest::newRow("no result") << QByteArray("Size:131072\r") << QByteArray();

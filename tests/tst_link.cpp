@@ -85,9 +85,12 @@ private:
 // Waits until the link's socket holds at least `bytes` bytes, then runs one receive tick.
 bool tickWhenArrived(qsizetype bytes = 1)
 {
-    if (!waitFor([bytes] {
-            return FormComNet->SockHandle && FormComNet->SockHandle->bytesAvailable() >= bytes;
-        }, 3000)) {
+    if (!waitFor(
+                [bytes] {
+                    return FormComNet->SockHandle
+                            && FormComNet->SockHandle->bytesAvailable() >= bytes;
+                },
+                3000)) {
         return false;
     }
     FormComNet->TmrPktRcvTimer();
@@ -189,8 +192,8 @@ void TestLink::settingsFillTheFields_data()
                                   << QStringLiteral("10.0.0.5") << QStringLiteral("2000");
     QTest::newRow("any case") << QByteArray("[lan]\nadr = 127.0.0.2\nport=2001\n") << true
                               << QStringLiteral("127.0.0.2") << QStringLiteral("2001");
-    QTest::newRow("empty value is not the default") << QByteArray("[LAN]\nADR=\nPORT=\n") << true
-                                                    << QString() << QString();
+    QTest::newRow("empty value is not the default")
+            << QByteArray("[LAN]\nADR=\nPORT=\n") << true << QString() << QString();
     QTest::newRow("other section") << QByteArray("[WAN]\nADR=1.2.3.4\n") << true
                                    << QStringLiteral("192.168.0.1") << QStringLiteral("2000");
     QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF[LAN]\r\nADR=127.0.0.3\r\n") << true
@@ -261,20 +264,27 @@ void TestLink::addressAndPortAreCheckedFirst_data()
     const QString badAddress = QStringLiteral("Error: invalid IP address");
     const QString badPort = QStringLiteral("Error: invalid port");
     const QString refused = QStringLiteral("Error:connect(), Code = 10061\n\n");
-    QTest::newRow("short form") << QStringLiteral("127.1") << QStringLiteral("2000") << badAddress << 0u;
-    QTest::newRow("hex") << QStringLiteral("0x7f.0.0.1") << QStringLiteral("2000") << badAddress << 0u;
-    QTest::newRow("five parts") << QStringLiteral("127.0.0.1.1") << QStringLiteral("2000") << badAddress << 0u;
-    QTest::newRow("256") << QStringLiteral("127.0.0.256") << QStringLiteral("2000") << badAddress << 0u;
-    QTest::newRow("name") << QStringLiteral("localhost") << QStringLiteral("2000") << badAddress << 0u;
+    QTest::newRow("short form") << QStringLiteral("127.1") << QStringLiteral("2000") << badAddress
+                                << 0u;
+    QTest::newRow("hex") << QStringLiteral("0x7f.0.0.1") << QStringLiteral("2000") << badAddress
+                         << 0u;
+    QTest::newRow("five parts") << QStringLiteral("127.0.0.1.1") << QStringLiteral("2000")
+                                << badAddress << 0u;
+    QTest::newRow("256") << QStringLiteral("127.0.0.256") << QStringLiteral("2000") << badAddress
+                         << 0u;
+    QTest::newRow("name") << QStringLiteral("localhost") << QStringLiteral("2000") << badAddress
+                          << 0u;
     QTest::newRow("empty") << QString() << QStringLiteral("2000") << badAddress << 0u;
     QTest::newRow("port 0") << QStringLiteral("127.0.0.1") << QStringLiteral("0") << badPort << 0u;
     QTest::newRow("port 65536 is not port 0")
             << QStringLiteral("127.0.0.1") << QStringLiteral("65536") << badPort << 0u;
-    QTest::newRow("port not a number") << QStringLiteral("127.0.0.1") << QStringLiteral("20x") << badPort << 0u;
+    QTest::newRow("port not a number")
+            << QStringLiteral("127.0.0.1") << QStringLiteral("20x") << badPort << 0u;
     QTest::newRow("port empty") << QStringLiteral("127.0.0.1") << QString() << badPort << 0u;
     // Leading zeros are decimal: .010 is ten, not eight.
     QTest::newRow("leading zeros are decimal")
-            << QStringLiteral("127.000.000.010") << QStringLiteral("CLOSED") << refused << 0x7F00000Au;
+            << QStringLiteral("127.000.000.010") << QStringLiteral("CLOSED") << refused
+            << 0x7F00000Au;
     QTest::newRow("blanks around are trimmed")
             << QStringLiteral(" 127.0.0.1\t") << QStringLiteral("CLOSED") << refused << 0x7F000001u;
     QTest::newRow("any address: no device there")
@@ -290,8 +300,8 @@ void TestLink::addressAndPortAreCheckedFirst()
     QFETCH(quint32, aimedAt);
 
     FormComNet->ui()->edtIPADR->setText(address);
-    FormComNet->ui()->edtPORT->setText(port == QLatin1String("CLOSED") ? QString::number(closedPort())
-                                                                       : port);
+    FormComNet->ui()->edtPORT->setText(
+            port == QLatin1String("CLOSED") ? QString::number(closedPort()) : port);
     QVERIFY(!FormComNet->ConnectLink());
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->shown().front().text, error);
@@ -494,9 +504,9 @@ void TestLink::deviceCloseAndNextCommandReconnects()
     FormComNet->StartReceivePolling();
     QVERIFY(peer.waitConnected());
     peer.socket()->disconnectFromHost();
-    QVERIFY(waitFor([] {
-        return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState;
-    }, 3000));
+    QVERIFY(waitFor(
+            [] { return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState; },
+            3000));
     FormComNet->TmrPktRcvTimer();
     QCOMPARE(FormComNet->StatusText(), QStringLiteral("Disconnected\n"));
     QVERIFY(!FormComNet->SockHandle);
@@ -518,9 +528,9 @@ void TestLink::deviceResetAndNextCommandReconnects()
     FormComNet->StartReceivePolling();
     QVERIFY(peer.waitConnected());
     peer.reset();
-    QVERIFY(waitFor([] {
-        return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState;
-    }, 3000));
+    QVERIFY(waitFor(
+            [] { return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState; },
+            3000));
     FormComNet->TmrPktRcvTimer();
     // A reset reaches the tool as the end of the connection.
     const QString status = FormComNet->StatusText();
@@ -543,9 +553,9 @@ void TestLink::replyJustBeforeCloseIsNotLost()
     QVERIFY(peer.waitConnected());
     peer.send("ACK_SET_IP:1\r\n");
     peer.socket()->disconnectFromHost();
-    QVERIFY(waitFor([] {
-        return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState;
-    }, 3000));
+    QVERIFY(waitFor(
+            [] { return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState; },
+            3000));
     FormComNet->TmrPktRcvTimer();
     QCOMPARE(mainStatus(), QStringLiteral("IP Address Set Complete"));
     FormComNet->StartReceivePolling();
@@ -683,7 +693,8 @@ void TestLink::sendListOpenAndSaveRoundTrip()
     dialogs.answerNext(in);
     FormComNet->BtnOpenClick();
     QCOMPARE(dialogs.requests().front().kind, platform::FileDialogRequest::Kind::Open);
-    QCOMPARE(QDir::cleanPath(dialogs.requests().front().initialFolder), QDir::cleanPath(m_forms->folder()));
+    QCOMPARE(QDir::cleanPath(dialogs.requests().front().initialFolder),
+             QDir::cleanPath(m_forms->folder()));
     dialogs.answerNext(out);
     FormComNet->BtnSaveClick();
     QFile saved(out);

@@ -167,8 +167,11 @@ void TestMainWindow::windowSizesAndFrames()
         const QPoint mainCenter = FormMain->frameGeometry().center();
         const QPoint center = w->frameGeometry().center();
         QVERIFY2((mainCenter - center).manhattanLength() <= 4,
-                 qPrintable(QStringLiteral("%1,%2 vs %3,%4").arg(center.x()).arg(center.y())
-                                    .arg(mainCenter.x()).arg(mainCenter.y())));
+                 qPrintable(QStringLiteral("%1,%2 vs %3,%4")
+                                    .arg(center.x())
+                                    .arg(center.y())
+                                    .arg(mainCenter.x())
+                                    .arg(mainCenter.y())));
     }
 }
 
@@ -184,8 +187,10 @@ void TestMainWindow::controlGeometry_data()
     QTest::newRow("field 3") << QStringLiteral("EdtMask") << QRect(184, 88, 169, 24) << QString();
     QTest::newRow("field 4") << QStringLiteral("EdtGate") << QRect(184, 120, 169, 24) << QString();
     QTest::newRow("field 5") << QStringLiteral("EdtMCast") << QRect(184, 152, 169, 24) << QString();
-    QTest::newRow("send") << QStringLiteral("BtnSet") << QRect(48, 192, 81, 25) << QStringLiteral("Send");
-    QTest::newRow("read") << QStringLiteral("BtnRead") << QRect(280, 192, 81, 25) << QStringLiteral("Read");
+    QTest::newRow("send") << QStringLiteral("BtnSet") << QRect(48, 192, 81, 25)
+                          << QStringLiteral("Send");
+    QTest::newRow("read") << QStringLiteral("BtnRead") << QRect(280, 192, 81, 25)
+                          << QStringLiteral("Read");
     QTest::newRow("update") << QStringLiteral("BtnUpdate") << QRect(416, 16, 153, 33)
                             << QStringLiteral("Firmware Update");
     QTest::newRow("mac") << QStringLiteral("BtnMacAdr") << QRect(416, 152, 153, 33)
@@ -207,10 +212,10 @@ void TestMainWindow::controlGeometry()
 void TestMainWindow::tabOrder()
 {
     showMain();
-    const QStringList expected = { QStringLiteral("EdtIP1"), QStringLiteral("EdtIP2"),
-                                   QStringLiteral("EdtMask"), QStringLiteral("EdtGate"),
+    const QStringList expected = { QStringLiteral("EdtIP1"),   QStringLiteral("EdtIP2"),
+                                   QStringLiteral("EdtMask"),  QStringLiteral("EdtGate"),
                                    QStringLiteral("EdtMCast"), QStringLiteral("BtnSet"),
-                                   QStringLiteral("BtnRead"), QStringLiteral("BtnUpdate") };
+                                   QStringLiteral("BtnRead"),  QStringLiteral("BtnUpdate") };
     QWidget *w = FormMain->ui()->EdtIP1;
     for (const QString &name : expected) {
         QCOMPARE(w->objectName(), name);
@@ -218,7 +223,8 @@ void TestMainWindow::tabOrder()
         while (w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(FormMain))
             w = w->nextInFocusChain();
     }
-    QCOMPARE(FormMain->ui()->BtnUpdate->toolTip(), QStringLiteral("ファームウェアをダウンロードします。"));
+    QCOMPARE(FormMain->ui()->BtnUpdate->toolTip(),
+             QStringLiteral("ファームウェアをダウンロードします。"));
     QCOMPARE(FormMain->ui()->BtnMacAdr->toolTip(), QStringLiteral("ＭＡＣアドレスを設定します。"));
     for (QLabel *label : { FormMain->ui()->Label1, FormMain->ui()->Label5 })
         QVERIFY(label->font().bold());
@@ -479,26 +485,27 @@ void TestMainWindow::dispatchRoutesEveryReply_data()
     QTest::newRow("set ok") << QByteArray("ACK_SET_IP:1\r\n") << true
                             << QStringLiteral("IP Address Set Complete") << QString() << QString()
                             << QByteArray();
-    QTest::newRow("set 10 counts as ok") << QByteArray("ACK_SET_IP:10\r\n") << true
-                                         << QStringLiteral("IP Address Set Complete") << QString()
-                                         << QString() << QByteArray();
+    QTest::newRow("set 10 counts as ok")
+            << QByteArray("ACK_SET_IP:10\r\n") << true << QStringLiteral("IP Address Set Complete")
+            << QString() << QString() << QByteArray();
     QTest::newRow("set failed") << QByteArray("ACK_SET_IP:0\r\n") << true
                                 << QStringLiteral("IP Address Set Failed") << QString() << QString()
                                 << QByteArray();
-    QTest::newRow("set empty payload") << QByteArray("ACK_SET_IP:\n") << true
-                                       << QStringLiteral("IP Address Set Failed") << QString()
-                                       << QString() << QByteArray();
-    QTest::newRow("read addresses") << QByteArray("ACK_REC_IP:1.2.3.4\r\n") << true
-                                    << QStringLiteral("IP Address Received") << QString()
-                                    << QString() << QByteArray();
+    QTest::newRow("set empty payload")
+            << QByteArray("ACK_SET_IP:\n") << true << QStringLiteral("IP Address Set Failed")
+            << QString() << QString() << QByteArray();
+    QTest::newRow("read addresses")
+            << QByteArray("ACK_REC_IP:1.2.3.4\r\n") << true << QStringLiteral("IP Address Received")
+            << QString() << QString() << QByteArray();
     QTest::newRow("MAC set") << QByteArray("ACK_SET_MAC:1\r\n") << true << QString()
                              << QStringLiteral("MAC Address Set Complete") << QString()
                              << QByteArray();
-    QTest::newRow("MAC set failed") << QByteArray("ACK_SET_MAC:x\r\n") << true << QString()
-                                    << QStringLiteral("MAC Address Set Failed") << QString()
-                                    << QByteArray();
+    QTest::newRow("MAC set failed")
+            << QByteArray("ACK_SET_MAC:x\r\n") << true << QString()
+            << QStringLiteral("MAC Address Set Failed") << QString() << QByteArray();
     QTest::newRow("MAC read") << QByteArray("ACK_REQ_MAC:00A0B1C2D3E4\r\n") << true << QString()
-                              << QStringLiteral("MAC Address Received") << QString() << QByteArray();
+                              << QStringLiteral("MAC Address Received") << QString()
+                              << QByteArray();
     QTest::newRow("version") << QByteArray("ACK_REQ_VER:2.00\r\n") << true << QString() << QString()
                              << QStringLiteral("Version Received") << QByteArray();
     QTest::newRow("upload: recognised, nothing changes")
@@ -506,9 +513,9 @@ void TestMainWindow::dispatchRoutesEveryReply_data()
             << QByteArray();
     QTest::newRow("download size") << QByteArray("ACK_DOWNLOAD:Size:131072\r\n") << true
                                    << QString() << QString() << QString() << QByteArray("SizeOK");
-    QTest::newRow("download failed keeps the CR") << QByteArray("ACK_DOWNLOAD:Result:0\r\n")
-                                                  << true << QString() << QString() << QString()
-                                                  << QByteArray("Failed:0\r");
+    QTest::newRow("download failed keeps the CR")
+            << QByteArray("ACK_DOWNLOAD:Result:0\r\n") << true << QString() << QString()
+            << QString() << QByteArray("Failed:0\r");
     QTest::newRow("no LF: nothing") << QByteArray("ACK_SET_IP:1") << false << QString() << QString()
                                     << QString() << QByteArray();
     QTest::newRow("unknown line") << QByteArray("HELLO\r\n") << false << QString() << QString()

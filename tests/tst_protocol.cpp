@@ -39,14 +39,13 @@ void TestProtocol::setIpCommand_data()
     QTest::addColumn<QByteArray>("expected");
 
     QTest::newRow("example")
-            << QList<QByteArray>{ "192.168.0.10", "192.168.0.20", "255.255.255.0",
-                                  "192.168.0.254", "239.0.0.1" }
+            << QList<QByteArray>{ "192.168.0.10", "192.168.0.20", "255.255.255.0", "192.168.0.254",
+                                  "239.0.0.1" }
             << QByteArray("SetIP_ADR(192.168.0.10,192.168.0.20,255.255.255.0,192.168.0.254,"
                           "239.0.0.1)\r");
     // Only the emptiness check trims: blanks the engineer typed go out as typed.
-    QTest::newRow("blanks kept")
-            << QList<QByteArray>{ "192.168.0.10 ", " 1.2.3.4", "a", "b", "c" }
-            << QByteArray("SetIP_ADR(192.168.0.10 , 1.2.3.4,a,b,c)\r");
+    QTest::newRow("blanks kept") << QList<QByteArray>{ "192.168.0.10 ", " 1.2.3.4", "a", "b", "c" }
+                                 << QByteArray("SetIP_ADR(192.168.0.10 , 1.2.3.4,a,b,c)\r");
     QTest::newRow("bytes above 0x7f unchanged")
             << QList<QByteArray>{ "\xE9", "\xFF", "\x80", "x", "y" }
             << QByteArray("SetIP_ADR(\xE9,\xFF,\x80,x,y)\r");
@@ -71,14 +70,15 @@ void TestProtocol::fixedCommands_data()
     QTest::newRow("read addresses") << protocol::ReqIpAddressCommand() << QByteArray("ReqIP_ADR\r");
     QTest::newRow("read MAC") << protocol::ReqMacAddressCommand() << QByteArray("ReqMAC_ADR\r");
     QTest::newRow("read version") << protocol::ReqVersionCommand() << QByteArray("ReqVer\r");
-    QTest::newRow("set MAC example")
-            << protocol::SetMacAddressCommand("00A0B1C2D3E4") << QByteArray("SetMAC_ADR(00A0B1C2D3E4)\r");
+    QTest::newRow("set MAC example") << protocol::SetMacAddressCommand("00A0B1C2D3E4")
+                                     << QByteArray("SetMAC_ADR(00A0B1C2D3E4)\r");
     // Upper-casing is the window's business; the command carries what it is given.
     QTest::newRow("set MAC lower case passes through")
             << protocol::SetMacAddressCommand("00a0b1") << QByteArray("SetMAC_ADR(00a0b1)\r");
     QTest::newRow("set MAC blanks kept")
             << protocol::SetMacAddressCommand(" 00A0 ") << QByteArray("SetMAC_ADR( 00A0 )\r");
-    QTest::newRow("set MAC empty") << protocol::SetMacAddressCommand("") << QByteArray("SetMAC_ADR()\r");
+    QTest::newRow("set MAC empty")
+            << protocol::SetMacAddressCommand("") << QByteArray("SetMAC_ADR()\r");
 }
 
 void TestProtocol::fixedCommands()
@@ -98,7 +98,8 @@ void TestProtocol::downloadCommand_data()
     QTest::addColumn<quint32>("length");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("full block") << 0x1000000u << 0x20000u << QByteArray("Download(0x01000000,0x20000)\r");
+    QTest::newRow("full block") << 0x1000000u << 0x20000u
+                                << QByteArray("Download(0x01000000,0x20000)\r");
     QTest::newRow("last block, no padding, lower case")
             << 0x1000000u << 0x1a0u << QByteArray("Download(0x01000000,0x1a0)\r");
     QTest::newRow("address 0") << 0u << 0x20000u << QByteArray("Download(0x00000000,0x20000)\r");
@@ -166,7 +167,8 @@ void TestProtocol::commaText_data()
     QTest::newRow("blanks and commas together") << QByteArray("a , b ,c") << L{ "a", "b", "c" };
     QTest::newRow("empty item between commas") << QByteArray("a,,c") << L{ "a", "", "c" };
     QTest::newRow("trailing comma adds one empty item") << QByteArray("a,b,") << L{ "a", "b", "" };
-    QTest::newRow("trailing comma and blanks are trimmed first") << QByteArray("a,b, \r") << L{ "a", "b", "" };
+    QTest::newRow("trailing comma and blanks are trimmed first")
+            << QByteArray("a,b, \r") << L{ "a", "b", "" };
     QTest::newRow("leading comma") << QByteArray(",a") << L{ "", "a" };
     QTest::newRow("lone comma") << QByteArray(",") << L{ "", "" };
     QTest::newRow("trailing CR trimmed") << QByteArray("a,b\r") << L{ "a", "b" };
@@ -204,7 +206,8 @@ void TestProtocol::downloadTranslation_data()
     QTest::newRow("result empty") << QByteArray("Result:") << QByteArray() << QByteArray("Failed:");
     QTest::newRow("first result counts")
             << QByteArray("Result:0 Result:1") << QByteArray() << QByteArray("Failed:0 Result:1");
-    QTest::newRow("error") << QByteArray("Error:Flash\r") << QByteArray() << QByteArray("Error:Flash\r");
+    QTest::newRow("error") << QByteArray("Error:Flash\r") << QByteArray()
+                           << QByteArray("Error:Flash\r");
     QTest::newRow("size then result: the later test wins")
             << QByteArray("Size:1 Result:1") << QByteArray() << QByteArray("Complete");
     QTest::newRow("result then error: error wins")
@@ -233,14 +236,17 @@ void TestProtocol::matchReply_data()
     QTest::addColumn<int>("kind"); // -1: no handler
     QTest::addColumn<QByteArray>("payload");
 
-    QTest::newRow("CR stays in the payload") << QByteArray("ACK_SET_IP:1\r\n") << 0 << QByteArray("1\r");
+    QTest::newRow("CR stays in the payload")
+            << QByteArray("ACK_SET_IP:1\r\n") << 0 << QByteArray("1\r");
     QTest::newRow("no LF, no reply") << QByteArray("ACK_SET_IP:1") << -1 << QByteArray();
     QTest::newRow("LF first: empty line") << QByteArray("\nACK_SET_IP:1") << -1 << QByteArray();
     QTest::newRow("prefix alone") << QByteArray("ACK_REQ_VER:\n") << 4 << QByteArray();
-    QTest::newRow("upload recognised") << QByteArray("ACK_UPLOAD:anything\n") << 5 << QByteArray("anything");
+    QTest::newRow("upload recognised")
+            << QByteArray("ACK_UPLOAD:anything\n") << 5 << QByteArray("anything");
     QTest::newRow("text before the prefix ignored")
             << QByteArray("xyzACK_REQ_VER:1.05\n") << 4 << QByteArray("1.05");
-    QTest::newRow("garbage before MAC") << QByteArray("\x01\xFF#ACK_REQ_MAC:00A0\r\n") << 3 << QByteArray("00A0\r");
+    QTest::newRow("garbage before MAC")
+            << QByteArray("\x01\xFF#ACK_REQ_MAC:00A0\r\n") << 3 << QByteArray("00A0\r");
     QTest::newRow("table order beats position")
             << QByteArray("ACK_REQ_VER:x ACK_SET_IP:1\n") << 0 << QByteArray("1");
     QTest::newRow("download line holding a set reply")
@@ -254,8 +260,10 @@ void TestProtocol::matchReply_data()
     QTest::newRow("case-sensitive") << QByteArray("ack_set_ip:1\n") << -1 << QByteArray();
     QTest::newRow("text ends at NUL") << QByteArray("ACK_SET_IP:1\0\n", 14) << -1 << QByteArray();
     QTest::newRow("every kind: set MAC") << QByteArray("ACK_SET_MAC:0\n") << 2 << QByteArray("0");
-    QTest::newRow("every kind: read addresses") << QByteArray("ACK_REC_IP:1,2\n") << 1 << QByteArray("1,2");
-    QTest::newRow("every kind: download") << QByteArray("ACK_DOWNLOAD:Result:1\r\n") << 6 << QByteArray("Result:1\r");
+    QTest::newRow("every kind: read addresses")
+            << QByteArray("ACK_REC_IP:1,2\n") << 1 << QByteArray("1,2");
+    QTest::newRow("every kind: download")
+            << QByteArray("ACK_DOWNLOAD:Result:1\r\n") << 6 << QByteArray("Result:1\r");
     QTest::newRow("empty text") << QByteArray() << -1 << QByteArray();
 }
 
@@ -279,13 +287,12 @@ void TestProtocol::assemblerKeepsLinesWhateverTheCuts_data()
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<QList<QByteArray>>("lines");
 
-    QTest::newRow("two replies")
-            << QByteArray("ACK_SET_IP:1\r\nACK_REQ_VER:2.00\r\n")
-            << QList<QByteArray>{ "ACK_SET_IP:1\r\n", "ACK_REQ_VER:2.00\r\n" };
+    QTest::newRow("two replies") << QByteArray("ACK_SET_IP:1\r\nACK_REQ_VER:2.00\r\n")
+                                 << QList<QByteArray>{ "ACK_SET_IP:1\r\n", "ACK_REQ_VER:2.00\r\n" };
     QTest::newRow("unfinished tail held back")
             << QByteArray("ACK_SET_IP:1\r\nACK_REQ") << QList<QByteArray>{ "ACK_SET_IP:1\r\n" };
-    QTest::newRow("empty lines are lines") << QByteArray("\n\nx\n")
-                                           << QList<QByteArray>{ "\n", "\n", "x\n" };
+    QTest::newRow("empty lines are lines")
+            << QByteArray("\n\nx\n") << QList<QByteArray>{ "\n", "\n", "x\n" };
     QTest::newRow("binary bytes") << QByteArray("\x00\xFF\r\n", 4)
                                   << QList<QByteArray>{ QByteArray("\x00\xFF\r\n", 4) };
 }
@@ -338,15 +345,18 @@ void TestProtocol::assemblerDropsOverlongLines()
     QCOMPARE(assembler.Feed(QByteArray(longest + "\n")), QList<QByteArray>{ longest + "\n" });
     QList<QByteArray> got;
     for (qsizetype i = 0; i < longest.size(); i += 1000)
-        got += assembler.Feed(QByteArrayView(longest).sliced(i, std::min<qsizetype>(1000, longest.size() - i)));
+        got += assembler.Feed(
+                QByteArrayView(longest).sliced(i, std::min<qsizetype>(1000, longest.size() - i)));
     got += assembler.Feed("\n");
     QCOMPARE(got, QList<QByteArray>{ longest + "\n" });
 
     // One byte more: the whole line goes, however it arrives, and the next line is intact.
-    QCOMPARE(assembler.Feed(QByteArray(tooLong + "\nACK_SET_IP:1\n")), QList<QByteArray>{ "ACK_SET_IP:1\n" });
+    QCOMPARE(assembler.Feed(QByteArray(tooLong + "\nACK_SET_IP:1\n")),
+             QList<QByteArray>{ "ACK_SET_IP:1\n" });
     got.clear();
     for (qsizetype i = 0; i < tooLong.size(); i += 4096) {
-        got += assembler.Feed(QByteArrayView(tooLong).sliced(i, std::min<qsizetype>(4096, tooLong.size() - i)));
+        got += assembler.Feed(
+                QByteArrayView(tooLong).sliced(i, std::min<qsizetype>(4096, tooLong.size() - i)));
         QVERIFY(assembler.PendingSize() <= max);
     }
     got += assembler.Feed("tail of the long line\nACK_SET_IP:1\n");

@@ -28,8 +28,7 @@ namespace platform {
 // OperationError                  | 10022                          | 10056
 // anything else (proxy, TLS,      | 10050                          | 10053
 //   UnknownSocketError)           |                                |
-int WsaErrorCode(QAbstractSocket::SocketError error, const QString &errorString,
-                 SocketPhase phase)
+int WsaErrorCode(QAbstractSocket::SocketError error, const QString &errorString, SocketPhase phase)
 {
     const bool established = phase == SocketPhase::Established;
     switch (error) {

@@ -102,7 +102,8 @@ QByteArray TranslateDownloadReply(QByteArrayView payload, const QByteArray &curr
     }
 
     if (const qsizetype at = payload.indexOf(ErrorKey); at >= 0)
-        translation = QByteArrayLiteral("Error:") + payload.sliced(at + ErrorKey.size()).toByteArray();
+        translation =
+                QByteArrayLiteral("Error:") + payload.sliced(at + ErrorKey.size()).toByteArray();
 
     return translation;
 }

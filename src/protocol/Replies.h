@@ -23,7 +23,7 @@ enum class ReplyKind {
 
 // Searched in this order; the empty entry ends the search.
 inline constexpr std::array<const char *, 8> ReplyPrefixes = {
-    "ACK_SET_IP:", "ACK_REC_IP:", "ACK_SET_MAC:", "ACK_REQ_MAC:",
+    "ACK_SET_IP:",  "ACK_REC_IP:", "ACK_SET_MAC:",  "ACK_REQ_MAC:",
     "ACK_REQ_VER:", "ACK_UPLOAD:", "ACK_DOWNLOAD:", "",
 };
 

@@ -16,8 +16,7 @@ void InstallLoopbackGuard()
         const bool loopback = (address >> 24) == 127;
         if (!loopback) {
             qCritical("refused a connection to %u.%u.%u.%u: tests talk to loopback only",
-                      address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
-                      address & 0xFF);
+                      address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
         }
         return loopback;
     });
@@ -31,8 +30,7 @@ MessageBoxRecorder::MessageBoxRecorder()
             m_whileOpen();
         if (!m_answers.isEmpty())
             return m_answers.takeFirst();
-        return (request.style & 0x0F) == platform::mb::YesNo ? platform::id::Yes
-                                                             : platform::id::Ok;
+        return (request.style & 0x0F) == platform::mb::YesNo ? platform::id::Yes : platform::id::Ok;
     });
 }
 

@@ -104,13 +104,13 @@ T *child(QObject *root, const char *name)
 
 // main() for test suites that need the tool's application object (its error box for escaping
 // exceptions) and the loopback guard.
-#define QLT36_TEST_MAIN(TestClass)                                                                 \
-    int main(int argc, char **argv)                                                                \
-    {                                                                                              \
-        platform::Application app(argc, argv);                                                     \
-        platform::RegisterReplyMessage();                                                          \
-        testsupport::InstallLoopbackGuard();                                                       \
-        TestClass tc;                                                                              \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
-    }
+#define QLT36_TEST_MAIN(TestClass)         \
+  int main(int argc, char **argv)          \
+  {                                        \
+    platform::Application app(argc, argv); \
+    platform::RegisterReplyMessage();      \
+    testsupport::InstallLoopbackGuard();   \
+    TestClass tc;                          \
+    QTEST_SET_MAIN_SOURCE_PATH             \
+    return QTest::qExec(&tc, argc, argv);  \
+  }
