@@ -204,6 +204,7 @@ bool TFormComNet::ConnectLink()
     }
 
     SockHandle = socket;
+    ++m_connectionNumber;
     m_assembler.Clear();
     SetStatusText(QStringLiteral("Connect Complete"));
     return true;
@@ -262,7 +263,10 @@ int TFormComNet::SendCommand(const char *bytes, int count)
 int TFormComNet::SendDownloadBytes(const char *bytes, int count)
 {
     if (SockHandle) {
-        SockHandle->write(bytes, count);
+        // A device on a newer connection never saw the announce and would read the image as
+        // commands; unsent, the block simply gets no result and its wait runs out.
+        if (!m_commandHold || m_holdConnection == m_connectionNumber)
+            SockHandle->write(bytes, count);
         StartReceivePolling();
     }
     return count;
@@ -270,6 +274,8 @@ int TFormComNet::SendDownloadBytes(const char *bytes, int count)
 
 void TFormComNet::SetCommandHold(bool hold)
 {
+    if (hold && !m_commandHold)
+        m_holdConnection = SockHandle ? m_connectionNumber : 0;
     m_commandHold = hold;
     if (hold || m_heldCommands.isEmpty())
         return;
@@ -278,6 +284,12 @@ void TFormComNet::SetCommandHold(bool hold)
         SockHandle->write(held);
         StartReceivePolling();
     }
+}
+
+void TFormComNet::AbandonOpenBlock()
+{
+    if (SockHandle && m_commandHold && m_holdConnection == m_connectionNumber)
+        CloseLink();
 }
 
 qint64 TFormComNet::Write(const QByteArray &bytes)

@@ -46,11 +46,15 @@ public:
     // Writes the bytes in one call when connected and starts polling; returns `count` always.
     int SendCommand(const char *bytes, int count);
     void StartReceivePolling();
-    // The download sequence's own writes: never held back.
+    // The download sequence's own writes: never held back. The bytes of an open block are not
+    // written to a connection other than the one its announce went out on.
     int SendDownloadBytes(const char *bytes, int count);
     // While held, commands of the other windows wait and go out in order when released.
     void SetCommandHold(bool hold);
     bool CommandHold() const { return m_commandHold; }
+    // Closes the connection if it is the one the open block's announce went out on: the device
+    // there may be waiting for the block's bytes and would take any later bytes as image data.
+    void AbandonOpenBlock();
     // The next connection goes to `text`; an open connection is left alone.
     void SetDeviceAddress(const QString &text);
     // Reads the settings file into the address and port fields.
@@ -100,6 +104,9 @@ private:
     int m_requestedOuterHeight = 0;
     bool m_commandHold = false;
     QByteArray m_heldCommands;
+    // Counts the connections made, so a block's bytes go only where its announce went.
+    quint64 m_connectionNumber = 0;
+    quint64 m_holdConnection = 0;
 };
 
 extern TFormComNet *FormComNet;

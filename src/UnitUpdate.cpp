@@ -204,6 +204,11 @@ void TFormUpdate::HoldOtherCommands(bool hold)
     FormComNet->SetCommandHold(hold);
 }
 
+void TFormUpdate::AbandonBlock()
+{
+    FormComNet->AbandonOpenBlock();
+}
+
 void TFormUpdate::StartReceivePolling()
 {
     FormComNet->StartReceivePolling();

@@ -66,6 +66,7 @@ private:
     void StepProgress() override;
     void Stopped() override;
     void HoldOtherCommands(bool hold) override;
+    void AbandonBlock() override;
 
     std::unique_ptr<Ui::TFormUpdate> m_ui;
     quint32 m_downloadBaseAddress = 0;

@@ -47,6 +47,12 @@ bool DownloadSequence::SizeAcknowledged()
     return false;
 }
 
+void DownloadSequence::SizeWaitOver()
+{
+    m_port.AbandonBlock();
+    DownloadState = Abandon;
+}
+
 DownloadSequence::Outcome DownloadSequence::ResultTest()
 {
     if (ReplyText.contains("Complete")) {
@@ -102,7 +108,7 @@ void DownloadSequence::Tick()
         if (SizeAcknowledged())
             DownloadState = SendBlock1;
         else if (WaitTicks <= 0)
-            DownloadState = Abandon;
+            SizeWaitOver();
         break;
 
     case SendBlock1:
@@ -155,7 +161,7 @@ void DownloadSequence::Tick()
         if (SizeAcknowledged())
             DownloadState = SendBlock2;
         else if (WaitTicks <= 0)
-            DownloadState = Abandon;
+            SizeWaitOver();
         break;
 
     case SendBlock2:

@@ -28,6 +28,9 @@ public:
     // command written meanwhile would become part of the block. While held, the link keeps
     // other windows' commands back and sends them once the block is out.
     virtual void HoldOtherCommands(bool hold) { Q_UNUSED(hold); }
+    // The size acknowledgement never came: the device may still have opened the block and would
+    // take whatever is written next as image data. Only a new connection clears that.
+    virtual void AbandonBlock() { }
 };
 
 class DownloadSequence
@@ -89,6 +92,7 @@ private:
     void SendAnnounce();
     void SendBlock();
     bool SizeAcknowledged();
+    void SizeWaitOver();
     Outcome ResultTest();
     void StopSequence();
 
