@@ -1,3 +1,4 @@
+#include "support/Images.h"
 #include "download/DownloadSequence.h"
 #include "protocol/Replies.h"
 
@@ -26,27 +27,6 @@ namespace {
 constexpr qsizetype FullBlock = 0x20000;
 // More ticks than any sequence can take (18 blocks of 5 ticks, or the longest waits).
 constexpr qsizetype MaxTicks = 5000;
-
-// Every 4-byte word holds its own index, so a slice taken at the wrong offset never matches;
-// `salt` tells two images apart.
-QByteArray patternedImage(qsizetype length, uchar salt = 0)
-{
-    QByteArray image(length, Qt::Uninitialized);
-    char *bytes = image.data();
-    for (qsizetype i = 0; i < length; ++i) {
-        const auto word = static_cast<quint32>(i / 4);
-        const auto shift = static_cast<unsigned>(8 * (i % 4));
-        bytes[i] = static_cast<char>(((word >> shift) & 0xFFu) ^ salt);
-    }
-    return image;
-}
-
-// The announce as the device expects it: eight lower-case address digits, the length unpadded.
-QByteArray announceFor(quint32 address, qsizetype length)
-{
-    return "Download(0x" + QByteArray::number(address, 16).rightJustified(8, '0') + ",0x"
-            + QByteArray::number(length, 16) + ")\r";
-}
 
 bool isAnnounce(const QByteArray &bytes)
 {
@@ -384,7 +364,7 @@ void TestDownloadSequence::startOnlyArms()
     QCOMPARE(rig.seq.DownloadBusy, 0);
     QCOMPARE(rig.seq.DownloadState, 0);
 
-    rig.start(patternedImage(WorkedLength), NormalBase);
+    rig.start(testsupport::PatternedImage(WorkedLength), NormalBase);
     // The first step belongs to the first tick.
     QCOMPARE(rig.seq.DownloadBusy, 1);
     QCOMPARE(rig.seq.DownloadState, 0);
@@ -399,7 +379,7 @@ void TestDownloadSequence::startOnlyArms()
 
 void TestDownloadSequence::workedExample()
 {
-    const QByteArray image = patternedImage(WorkedLength);
+    const QByteArray image = testsupport::PatternedImage(WorkedLength);
     Rig rig;
     rig.start(image, NormalBase);
     rig.run();
@@ -477,7 +457,7 @@ void TestDownloadSequence::workedExample()
 void TestDownloadSequence::blocksGoStraightFromTheImage()
 {
     Rig rig;
-    rig.start(patternedImage(WorkedLength), NormalBase);
+    rig.start(testsupport::PatternedImage(WorkedLength), NormalBase);
     rig.run();
     const QList<PortCall> blocks = rig.blockSends();
     QCOMPARE(blocks.size(), WorkedOffsets.size());
@@ -552,7 +532,7 @@ void TestDownloadSequence::fullRun()
     QFETCH(QList<Block>, blocks);
     QFETCH(int, ticks);
 
-    const QByteArray image = patternedImage(length, 0x3C);
+    const QByteArray image = testsupport::PatternedImage(length, 0x3C);
     Rig rig;
     rig.start(image, base);
     QCOMPARE(rig.seq.BaseAddress(), base);
@@ -561,7 +541,7 @@ void TestDownloadSequence::fullRun()
 
     QList<QByteArray> expectedAnnounces;
     for (const Block &block : blocks)
-        expectedAnnounces << announceFor(block.address, block.length);
+        expectedAnnounces << (testsupport::AnnounceLine(block.address, block.length) + "\r");
     QCOMPARE(rig.announces(), expectedAnnounces);
 
     const QList<PortCall> sent = rig.blockSends();
@@ -630,7 +610,7 @@ void TestDownloadSequence::endOfPhaseStates()
     QFETCH(QList<int>, states);
 
     Rig rig;
-    rig.start(patternedImage(length), NormalBase);
+    rig.start(testsupport::PatternedImage(length), NormalBase);
     rig.run();
     QVERIFY(rig.stopped());
     QList<int> actual;
@@ -708,7 +688,7 @@ void TestDownloadSequence::phase1Result()
     QFETCH(int, outcome);
     QFETCH(QString, status);
 
-    const QByteArray image = patternedImage(WorkedLength);
+    const QByteArray image = testsupport::PatternedImage(WorkedLength);
     Rig rig;
     rig.start(image, NormalBase);
     rig.run(4); // the bytes of phase 1 block 1, unanswered
@@ -759,7 +739,7 @@ void TestDownloadSequence::phase2Result()
     QFETCH(int, outcome);
     QFETCH(QString, status);
 
-    const QByteArray image = patternedImage(WorkedLength);
+    const QByteArray image = testsupport::PatternedImage(WorkedLength);
     Rig rig;
     rig.start(image, NormalBase);
     rig.run(12); // the bytes of the first phase 2 block, unanswered
@@ -809,7 +789,7 @@ void TestDownloadSequence::noSizeAcknowledgement()
     QFETCH(qsizetype, announceNumber);
 
     Rig rig;
-    rig.start(patternedImage(WorkedLength), NormalBase);
+    rig.start(testsupport::PatternedImage(WorkedLength), NormalBase);
     rig.run(announceNumber);
     QCOMPARE(rig.sends().size(), announceNumber);
     QVERIFY(isAnnounce(rig.sends().last()));
@@ -851,7 +831,7 @@ void TestDownloadSequence::sizeWaitBoundary()
     QFETCH(int, silent);
     QFETCH(bool, accepted);
 
-    const QByteArray image = patternedImage(WorkedLength);
+    const QByteArray image = testsupport::PatternedImage(WorkedLength);
     Rig rig;
     rig.start(image, NormalBase);
     rig.run(sendNumber);
@@ -892,7 +872,7 @@ void TestDownloadSequence::noResult()
     QFETCH(qsizetype, blockNumber);
 
     Rig rig;
-    rig.start(patternedImage(WorkedLength), NormalBase);
+    rig.start(testsupport::PatternedImage(WorkedLength), NormalBase);
     rig.run(blockNumber);
     QCOMPARE(rig.sends().size(), blockNumber);
     QVERIFY(!isAnnounce(rig.sends().last()));
@@ -924,7 +904,7 @@ void TestDownloadSequence::resultWaitBoundary()
     QFETCH(int, silent);
     QFETCH(bool, accepted);
 
-    const QByteArray image = patternedImage(WorkedLength);
+    const QByteArray image = testsupport::PatternedImage(WorkedLength);
     Rig rig;
     rig.start(image, NormalBase);
     rig.run(sendNumber + 1); // the block after that announce
@@ -979,7 +959,7 @@ void TestDownloadSequence::resultDuringSizeWait()
     QFETCH(bool, direct);
     QFETCH(bool, sizeFollows);
 
-    const QByteArray image = patternedImage(WorkedLength);
+    const QByteArray image = testsupport::PatternedImage(WorkedLength);
     Rig rig;
     rig.start(image, NormalBase);
     rig.run(1);
@@ -1020,7 +1000,7 @@ void TestDownloadSequence::staleReplyIsEmptiedBySend()
     QFETCH(int, sendingState);
     QFETCH(QByteArray, stale);
 
-    const QByteArray image = patternedImage(WorkedLength);
+    const QByteArray image = testsupport::PatternedImage(WorkedLength);
     Rig rig;
     rig.start(image, NormalBase);
     rig.runToState(sendingState);
@@ -1065,7 +1045,7 @@ void TestDownloadSequence::busyUntilStop()
     QFETCH(int, stopState);
 
     Rig rig;
-    rig.start(patternedImage(length), NormalBase);
+    rig.start(testsupport::PatternedImage(length), NormalBase);
     QCOMPARE(rig.seq.DownloadBusy, 1);
     rig.run(answeredUpTo);
     if (!lastReply.isEmpty()) {
@@ -1119,7 +1099,7 @@ void TestDownloadSequence::imageKept()
     QFETCH(int, mutation);
     QFETCH(qsizetype, afterSends);
 
-    const QByteArray original = patternedImage(WorkedLength, 0x11);
+    const QByteArray original = testsupport::PatternedImage(WorkedLength, 0x11);
     // A buffer of the caller's own, so that writing into it in place would show through any
     // alias of it.
     auto caller = std::make_unique<QByteArray>(original.constData(), original.size());
@@ -1130,7 +1110,7 @@ void TestDownloadSequence::imageKept()
 
     switch (mutation) {
     case Assign:
-        *caller = patternedImage(0x30000, 0xA5);
+        *caller = testsupport::PatternedImage(0x30000, 0xA5);
         break;
     case DetachAndWrite: {
         char *bytes = caller->data();
@@ -1170,13 +1150,13 @@ void TestDownloadSequence::imageKept()
 void TestDownloadSequence::restartAfterStop()
 {
     Rig rig;
-    rig.start(patternedImage(WorkedLength), NormalBase);
+    rig.start(testsupport::PatternedImage(WorkedLength), NormalBase);
     rig.run(4);
     rig.silentUntilStopped(); // result time-out in phase 1 block 1
     QVERIFY(rig.stopped());
     rig.seq.ReplyText = "SizeOK"; // a late reply after the stop
 
-    const QByteArray second = patternedImage(0x50000, 0x77);
+    const QByteArray second = testsupport::PatternedImage(0x50000, 0x77);
     const qsizetype callsBefore = rig.port.calls.size();
     const qsizetype ticksBefore = rig.ticks.size();
     rig.start(second, 0);

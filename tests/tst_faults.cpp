@@ -2,6 +2,7 @@
 // windows, the real link and its timers, with the simulator on loopback misbehaving on request.
 // Every case checks that the tool lives on, shows the texts it should, put exactly the right
 // bytes on the wire, and that the next command works.
+#include "support/Images.h"
 #include "support/TestSupport.h"
 
 #include "DeviceSimulator.h"
@@ -83,12 +84,6 @@ QStringList expectedAddressTexts()
     for (const QByteArray &a : DeviceAddresses)
         texts << QString::fromLatin1(a);
     return texts;
-}
-
-QByteArray announce(quint32 address, qsizetype length)
-{
-    return "Download(0x" + QByteArray::number(address, 16).rightJustified(8, '0') + ",0x"
-            + QByteArray::number(length, 16) + ")";
 }
 
 // Bytes that differ from block to block and from erased flash.
@@ -439,7 +434,8 @@ void TestFaults::replyDelayAgainstTheDownloadWaits()
                                    status };
     QCOMPARE(statuses, blockSent ? whole : sizeOnly);
 
-    QCOMPARE(m_device->receivedCommands(), QList<QByteArray>{ announce(MainArea, image.size()) });
+    QCOMPARE(m_device->receivedCommands(),
+             QList<QByteArray>{ testsupport::AnnounceLine(MainArea, image.size()) });
     const QList<sim::BlockRecord> blocks = m_device->receivedBlocks();
     QCOMPARE(blocks.size(), blockSent ? 1 : 0);
     // A late result still means the device wrote the block.
@@ -495,7 +491,7 @@ void TestFaults::lateSizeAcknowledgementLeavesTheDeviceInsideTheBlock()
     QTest::mouseClick(FormUpdate->ui()->BtnRead, Qt::LeftButton);
     QVERIFY(waitFor([this] { return versionText() == QString::fromLatin1(DeviceVersion); }, 3000));
     QCOMPARE(m_device->receivedCommands(),
-             (QList<QByteArray>{ announce(MainArea, image.size()), "ReqVer" }));
+             (QList<QByteArray>{ testsupport::AnnounceLine(MainArea, image.size()), "ReqVer" }));
     QVERIFY(m_device->receivedBlocks().isEmpty());
     QCOMPARE(m_device->memory(MainArea, image.size()), QByteArray(image.size(), '\xFF'));
     QCOMPARE(versionText(), QString::fromLatin1(DeviceVersion));
@@ -568,7 +564,7 @@ void TestFaults::segmentedReplies()
         QVERIFY(runDownload(20000));
         QCOMPARE(updateStatus(), QStringLiteral("Update Complete"));
         QCOMPARE(m_device->receivedCommands(),
-                 QList<QByteArray>{ announce(MainArea, image.size()) });
+                 QList<QByteArray>{ testsupport::AnnounceLine(MainArea, image.size()) });
         QCOMPARE(m_device->receivedBlocks().size(), 1);
         QCOMPARE(m_device->memory(MainArea, image.size()), image);
         QCOMPARE(m_device->memory(MainArea + 0x300, 16), QByteArray(16, '\xFF'));
@@ -627,7 +623,7 @@ void TestFaults::severalRepliesInOneSegment()
         QVERIFY(tickWithReplies());
         QCOMPARE(updateStatus(), QStringLiteral("Update Complete"));
         QCOMPARE(m_device->receivedCommands(),
-                 QList<QByteArray>{ announce(MainArea, image.size()) });
+                 QList<QByteArray>{ testsupport::AnnounceLine(MainArea, image.size()) });
         QCOMPARE(m_device->memory(MainArea, image.size()), image);
     } else {
         m_device->dropReplies(2);
@@ -684,7 +680,7 @@ void TestFaults::garbageBeforeEveryReply()
     QVERIFY(runDownload(10000));
     QCOMPARE(updateStatus(), QStringLiteral("Update Complete"));
     QCOMPARE(m_device->receivedCommands(),
-             (QList<QByteArray>{ "ReqIP_ADR", announce(MainArea, image.size()) }));
+             (QList<QByteArray>{ "ReqIP_ADR", testsupport::AnnounceLine(MainArea, image.size()) }));
     QCOMPARE(m_device->memory(MainArea, image.size()), image);
 
     const QByteArray stream = garbage + "ACK_REQ_VER:" + DeviceVersion + "\r\n" + garbage
@@ -931,7 +927,8 @@ void TestFaults::deviceEndsTheConnectionDuringADownload()
     QCOMPARE(linkStatus(), QStringLiteral("Disconnected\n"));
     QVERIFY(!FormComNet->CommandHold());
 
-    QCOMPARE(m_device->receivedCommands(), QList<QByteArray>{ announce(MainArea, image.size()) });
+    QCOMPARE(m_device->receivedCommands(),
+             QList<QByteArray>{ testsupport::AnnounceLine(MainArea, image.size()) });
     QCOMPARE(m_device->receivedBlocks().size(), written ? 1 : 0);
     QCOMPARE(m_device->memory(MainArea, image.size()),
              written ? image : QByteArray(image.size(), '\xFF'));
@@ -973,8 +970,8 @@ void TestFaults::connectPressedDuringADownload()
     QVERIFY(loadImage(image));
     QVERIFY(connectByVersionRead());
     const int connections = m_device->counters().connections;
-    const QByteArray first = announce(MainArea, 0x20000);
-    const QByteArray second = announce(MainArea + 0x20000, 0x100);
+    const QByteArray first = testsupport::AnnounceLine(MainArea, 0x20000);
+    const QByteArray second = testsupport::AnnounceLine(MainArea + 0x20000, 0x100);
     auto pressConnect = [] { FormComNet->ui()->SBtnLanConnect->click(); };
 
     QVERIFY(startDownload());
@@ -1078,7 +1075,7 @@ void TestFaults::deviceThatNeverAnswers()
         QCOMPARE(updateStatus(), QStringLiteral("Update Start"));
         QVERIFY(FormUpdate->ui()->PBar->isHidden());
         QCOMPARE(m_device->receivedCommands(),
-                 QList<QByteArray>{ announce(MainArea, image.size()) });
+                 QList<QByteArray>{ testsupport::AnnounceLine(MainArea, image.size()) });
         QCOMPARE(m_device->counters().announcesIgnored, 1);
         QCOMPARE(m_device->receivedBlocks().size(), 0);
         QCOMPARE(m_device->memory(MainArea, image.size()), QByteArray(image.size(), '\xFF'));

@@ -2,6 +2,7 @@
 // read, through the real windows and the real link, against the device simulator on loopback.
 // The sequence is stepped here one tick at a time (the link's own polling timer delivers the
 // replies); the worked example runs on the window's real 100 ms timer.
+#include "support/Images.h"
 #include "support/TestSupport.h"
 
 #include "Bytes.h"
@@ -64,27 +65,6 @@ constexpr int QuietMs = 250;
 
 const QString FileErrorText = QStringLiteral(
         "Can't perform one of the following file operations: Open, Seek, Read, Close.");
-
-// Every 4-byte word holds its own index, so a slice taken at the wrong offset never matches;
-// `salt` tells two images apart.
-QByteArray patternedImage(qsizetype length, uchar salt = 0)
-{
-    QByteArray image(length, Qt::Uninitialized);
-    char *bytes = image.data();
-    for (qsizetype i = 0; i < length; ++i) {
-        const auto word = static_cast<quint32>(i / 4);
-        const auto shift = static_cast<unsigned>(8 * (i % 4));
-        bytes[i] = static_cast<char>(((word >> shift) & 0xFFu) ^ salt);
-    }
-    return image;
-}
-
-// The announce as the device records it (without its CR).
-QByteArray announce(quint32 address, qsizetype length)
-{
-    return "Download(0x" + QByteArray::number(address, 16).rightJustified(8, '0') + ",0x"
-            + QByteArray::number(length, 16) + ")";
-}
 
 // The blocks an undisturbed download of an image of `length` bytes sends: phase 1 from `base`
 // in full blocks (at most 16, the last one short), then the image's bytes from 0x40000 (at most
@@ -414,9 +394,9 @@ void TestUpdate::loadShowsFolderNameAndSize()
     QFETCH(qsizetype, length);
 
     // Something else loaded first: the new load replaces it completely.
-    CHECKED(loadImage(patternedImage(3000, 0x77), QStringLiteral("previous.bin")));
+    CHECKED(loadImage(testsupport::PatternedImage(3000, 0x77), QStringLiteral("previous.bin")));
 
-    const QByteArray image = patternedImage(length, 0x11);
+    const QByteArray image = testsupport::PatternedImage(length, 0x11);
     const QString path = writeImageFile(name, image);
     m_dialogs->answerNext(path);
     ui()->BtnOpen->click();
@@ -436,7 +416,7 @@ void TestUpdate::loadShowsFolderNameAndSize()
 
 void TestUpdate::cancelledDialogChangesNothing()
 {
-    const QByteArray image = patternedImage(4321, 0x22);
+    const QByteArray image = testsupport::PatternedImage(4321, 0x22);
     CHECKED(loadImage(image));
     const QString folder = ui()->STextFilePath->text();
 
@@ -467,7 +447,7 @@ void TestUpdate::failedLoadLeavesNoImage()
     QFETCH(bool, directory);
 
     CHECKED(openConnection());
-    CHECKED(loadImage(patternedImage(FullBlock + 5, 0x33)));
+    CHECKED(loadImage(testsupport::PatternedImage(FullBlock + 5, 0x33)));
     const QString path = QDir::toNativeSeparators(m_files->filePath(name));
     if (directory)
         QVERIFY(QDir(m_files->path()).mkdir(name));
@@ -499,12 +479,12 @@ void TestUpdate::failedLoadLeavesNoImage()
     QCOMPARE(m_device->counters().bytesReceived, qint64(0));
 
     // The next good load works as before.
-    CHECKED(loadImage(patternedImage(10, 0x34), QStringLiteral("good.bin")));
+    CHECKED(loadImage(testsupport::PatternedImage(10, 0x34), QStringLiteral("good.bin")));
 }
 
 void TestUpdate::backupPanelFollowsTheBaseAddress()
 {
-    const QByteArray image = patternedImage(777, 0x44);
+    const QByteArray image = testsupport::PatternedImage(777, 0x44);
     CHECKED(loadImage(image));
     QVERIFY(!ui()->PnlBackup->isVisible());
 
@@ -539,7 +519,7 @@ void TestUpdate::backupPanelFollowsTheBaseAddress()
 void TestUpdate::confirmationAnsweredNoDoesNothing()
 {
     CHECKED(openConnection());
-    CHECKED(loadImage(patternedImage(FullBlock, 0x55)));
+    CHECKED(loadImage(testsupport::PatternedImage(FullBlock, 0x55)));
     FormUpdate->SetStatusText(QStringLiteral("before"));
 
     m_boxes->answerNext(platform::id::No);
@@ -559,7 +539,7 @@ void TestUpdate::confirmationAnsweredNoDoesNothing()
 
 void TestUpdate::secondStartWhileBusyIsIgnored()
 {
-    const QByteArray image = patternedImage(FullBlock + HalfBlock, 0x66);
+    const QByteArray image = testsupport::PatternedImage(FullBlock + HalfBlock, 0x66);
     CHECKED(loadImage(image));
     CHECKED(openConnection());
     CHECKED(startDownload());
@@ -579,9 +559,9 @@ void TestUpdate::secondStartWhileBusyIsIgnored()
 
     QVERIFY(driveToEnd());
     const QList<Block> plan = undisturbedPlan(image.size(), MainBase);
-    CHECKED(verifyDevice(
-            image, plan, plan,
-            { announce(MainBase, FullBlock), announce(MainBase + 0x20000, HalfBlock) }));
+    CHECKED(verifyDevice(image, plan, plan,
+                         { testsupport::AnnounceLine(MainBase, FullBlock),
+                           testsupport::AnnounceLine(MainBase + 0x20000, HalfBlock) }));
     CHECKED(verifyIdle());
 }
 
@@ -611,7 +591,7 @@ void TestUpdate::emptyImageSendsNothing()
 void TestUpdate::workedExampleThroughTheRealTimers()
 {
     // Four and a half blocks.
-    const QByteArray image = patternedImage(4 * FullBlock + HalfBlock, 0x5A);
+    const QByteArray image = testsupport::PatternedImage(4 * FullBlock + HalfBlock, 0x5A);
     CHECKED(loadImage(image));
     CHECKED(openConnection());
     QCOMPARE(FormUpdate->DownloadBaseAddress(), MainBase);
@@ -710,7 +690,7 @@ void TestUpdate::downloadsExactlyThePlannedBlocks_data()
     // Over 2 MiB: sixteen blocks, then phase 2; nothing from 0x200000 on.
     QList<QByteArray> big;
     for (int n = 0; n < 16; ++n)
-        big << announce(MainBase + static_cast<quint32>(n) * 0x20000u, FullBlock);
+        big << testsupport::AnnounceLine(MainBase + static_cast<quint32>(n) * 0x20000u, FullBlock);
     big << "Download(0x00000000,0x20000)"
         << "Download(0x00020000,0x20000)";
     QTest::newRow("over 2 MiB") << 16 * FullBlock + 0x12345 << false << big;
@@ -722,7 +702,7 @@ void TestUpdate::downloadsExactlyThePlannedBlocks()
     QFETCH(bool, backupArea);
     QFETCH(QList<QByteArray>, announces);
 
-    const QByteArray image = patternedImage(length, 0x3C);
+    const QByteArray image = testsupport::PatternedImage(length, 0x3C);
     CHECKED(openUpdateWindow(backupArea));
     CHECKED(loadImage(image));
     CHECKED(openConnection());
@@ -783,7 +763,7 @@ void TestUpdate::refusedBlock()
     QFETCH(QList<int>, sent);
     QFETCH(bool, phase2Follows);
 
-    const QByteArray image = patternedImage(length, 0x5F);
+    const QByteArray image = testsupport::PatternedImage(length, 0x5F);
     CHECKED(loadImage(image));
     CHECKED(openConnection());
     m_device->setBlockReply(refused, reply);
@@ -798,7 +778,7 @@ void TestUpdate::refusedBlock()
     for (qsizetype i = 0; i < sent.size(); ++i) {
         const Block &block = plan[sent[i]];
         sentBlocks << block;
-        announces << announce(block.address, block.length);
+        announces << testsupport::AnnounceLine(block.address, block.length);
         if (i != refused)
             written << block;
     }
@@ -845,7 +825,7 @@ void TestUpdate::noSizeAcknowledgement()
     QFETCH(int, blockNumber);
 
     const qsizetype length = 2 * FullBlock + HalfBlock;
-    const QByteArray image = patternedImage(length, 0x6E);
+    const QByteArray image = testsupport::PatternedImage(length, 0x6E);
     CHECKED(loadImage(image));
     CHECKED(openConnection());
     m_device->setIgnoredAnnounce(ignored);
@@ -876,7 +856,7 @@ void TestUpdate::noSizeAcknowledgement()
     const QList<Block> plan = undisturbedPlan(length, MainBase);
     QList<QByteArray> announces;
     for (qsizetype i = 0; i <= ignored; ++i)
-        announces << announce(plan[i].address, plan[i].length);
+        announces << testsupport::AnnounceLine(plan[i].address, plan[i].length);
     const QList<Block> sent = plan.first(ignored);
     QTest::qWait(QuietMs);
     CHECKED(verifyDevice(image, sent, sent, announces));
@@ -901,7 +881,7 @@ void TestUpdate::noResult()
     QFETCH(int, blockNumber);
 
     const qsizetype length = 2 * FullBlock + HalfBlock;
-    const QByteArray image = patternedImage(length, 0x7D);
+    const QByteArray image = testsupport::PatternedImage(length, 0x7D);
     CHECKED(loadImage(image));
     CHECKED(openConnection());
     m_device->setBlockReply(withheld, QByteArray());
@@ -936,14 +916,14 @@ void TestUpdate::noResult()
     const QList<Block> sent = plan.first(withheld + 1);
     QList<QByteArray> announces;
     for (const Block &block : sent)
-        announces << announce(block.address, block.length);
+        announces << testsupport::AnnounceLine(block.address, block.length);
     QTest::qWait(QuietMs);
     CHECKED(verifyDevice(image, sent, sent, announces));
 }
 
 void TestUpdate::downloadGoesOnWhileTheWindowIsClosed()
 {
-    const QByteArray image = patternedImage(FullBlock + 0x1a0, 0x2D);
+    const QByteArray image = testsupport::PatternedImage(FullBlock + 0x1a0, 0x2D);
     CHECKED(loadImage(image));
     CHECKED(openConnection());
     CHECKED(startDownload());
@@ -956,7 +936,8 @@ void TestUpdate::downloadGoesOnWhileTheWindowIsClosed()
     QVERIFY(driveToEnd());
     const QList<Block> plan = undisturbedPlan(image.size(), MainBase);
     CHECKED(verifyDevice(image, plan, plan,
-                         { announce(MainBase, FullBlock), announce(MainBase + 0x20000, 0x1a0) }));
+                         { testsupport::AnnounceLine(MainBase, FullBlock),
+                           testsupport::AnnounceLine(MainBase + 0x20000, 0x1a0) }));
     CHECKED(verifyIdle());
     QCOMPARE(FormUpdate->StatusText(), QStringLiteral("Update Complete"));
 }
@@ -973,9 +954,9 @@ void TestUpdate::runningDownloadKeepsItsImage()
 {
     QFETCH(bool, failedLoad);
 
-    const QByteArray first = patternedImage(2 * FullBlock + HalfBlock, 0x01);
+    const QByteArray first = testsupport::PatternedImage(2 * FullBlock + HalfBlock, 0x01);
     // Longer, so a sequence that looked at it would send more blocks.
-    const QByteArray second = patternedImage(5 * FullBlock, 0x02);
+    const QByteArray second = testsupport::PatternedImage(5 * FullBlock, 0x02);
     CHECKED(loadImage(first, QStringLiteral("first.bin")));
     CHECKED(openConnection());
     CHECKED(startDownload());
@@ -998,7 +979,7 @@ void TestUpdate::runningDownloadKeepsItsImage()
     const QList<Block> plan = undisturbedPlan(first.size(), MainBase);
     QList<QByteArray> announces;
     for (const Block &block : plan)
-        announces << announce(block.address, block.length);
+        announces << testsupport::AnnounceLine(block.address, block.length);
     CHECKED(verifyDevice(first, plan, plan, announces));
     CHECKED(verifyIdle());
     if (failedLoad) {
@@ -1064,7 +1045,7 @@ void TestUpdate::versionReadTrimsBothEnds()
 void TestUpdate::versionReadDuringADownloadWaitsForTheBlock()
 {
     // Phase 2's second block is short.
-    const QByteArray image = patternedImage(3 * FullBlock + 100, 0x4B);
+    const QByteArray image = testsupport::PatternedImage(3 * FullBlock + 100, 0x4B);
     CHECKED(loadImage(image));
     CHECKED(openConnection());
     m_device->setVersion(" 2.05\t");
@@ -1104,7 +1085,7 @@ void TestUpdate::versionReadDuringADownloadWaitsForTheBlock()
     QList<QByteArray> commands;
     QStringList events;
     for (qsizetype i = 0; i < plan.size(); ++i) {
-        commands << announce(plan[i].address, plan[i].length);
+        commands << testsupport::AnnounceLine(plan[i].address, plan[i].length);
         events << QStringLiteral("command:") + QString::fromLatin1(commands.last())
                << QStringLiteral("block:%1").arg(plan[i].address, 0, 16);
         if (i == 1) {
