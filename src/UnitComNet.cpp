@@ -280,10 +280,12 @@ void TFormComNet::SetCommandHold(bool hold)
     if (hold || m_heldCommands.isEmpty())
         return;
     const QByteArray held = std::exchange(m_heldCommands, QByteArray());
-    if (SockHandle) {
-        SockHandle->write(held);
-        StartReceivePolling();
-    }
+    // The hold's connection may be gone (abandoned after a size time-out, or closed by the
+    // device): the commands go out on a fresh one, never dropped.
+    if (!SockHandle && !ConnectLink())
+        return;
+    SockHandle->write(held);
+    StartReceivePolling();
 }
 
 void TFormComNet::AbandonOpenBlock()

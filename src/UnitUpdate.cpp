@@ -158,6 +158,8 @@ void TFormUpdate::BtnDownloadClick()
         return;
     if (Sequence.DownloadBusy == 1)
         return;
+    if (!ConfirmTruncation())
+        return;
     if (platform::ShowMessageBox(this, QStringLiteral("Firmwear Update Start OK ?"),
                                  QStringLiteral("Firmwear Update"),
                                  platform::mb::YesNo | platform::mb::IconQuestion)
@@ -168,10 +170,37 @@ void TFormUpdate::BtnDownloadClick()
     if (Sequence.DownloadBusy == 1)
         return;
 
+    // The announce needs a connection, like every other command: after a size time-out the
+    // previous one was closed, and a fresh tool has none yet. Busy meanwhile, so a second
+    // "Start" during the connection's failure box is ignored.
+    Sequence.DownloadBusy = 1;
+    if (!FormComNet->ConnectLink()) {
+        Sequence.DownloadBusy = 0;
+        return;
+    }
+
     Sequence.Start(ImageBuffer, m_downloadBaseAddress);
     m_ui->PBar->setValue(0);
     m_ui->PBar->show();
     TmrDownload->start();
+}
+
+bool TFormUpdate::ConfirmTruncation()
+{
+    const qsizetype length = ImageBuffer.size();
+    const qsizetype written = download::DownloadSequence::Phase1Length;
+    if (length <= written)
+        return true;
+    const QString text =
+            QStringLiteral("The image is %1 bytes long, but only its first %2 bytes can be "
+                           "written: the last %3 bytes will not be written.\n\nGo on?")
+                    .arg(length)
+                    .arg(written)
+                    .arg(length - written);
+    return platform::ShowMessageBox(this, text, QStringLiteral("Firmwear Update"),
+                                    platform::mb::YesNo | platform::mb::IconWarning
+                                            | platform::mb::DefButton2)
+            == platform::id::Yes;
 }
 
 void TFormUpdate::TmrDownloadTimer()

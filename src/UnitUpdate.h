@@ -59,6 +59,8 @@ private:
     void FormCreate();
     void FormShow();
     bool LoadImage(const QString &path);
+    // An image longer than phase 1 writes is cut: the engineer says whether to go on.
+    bool ConfirmTruncation();
 
     // download::DownloadPort
     void SendCommand(const char *bytes, int count) override;

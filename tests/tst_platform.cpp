@@ -10,6 +10,7 @@
 
 #include <QClipboard>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -564,25 +565,35 @@ void TestPlatform::extractFilePathAndName_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
+    // Split only at this platform's own separators, after converting to native notation.
+#ifdef Q_OS_WIN
     QTest::newRow("Windows path") << QStringLiteral("C:\\fw\\image.bin")
                                   << QStringLiteral("C:\\fw\\") << QStringLiteral("image.bin");
-    QTest::newRow("POSIX path") << QStringLiteral("/tmp/x/a.bin") << QStringLiteral("/tmp/x/")
-                                << QStringLiteral("a.bin");
+    QTest::newRow("forward slashes shown native")
+            << QStringLiteral("C:/fw/sub/a.bin") << QStringLiteral("C:\\fw\\sub\\")
+            << QStringLiteral("a.bin");
     QTest::newRow("drive separator")
             << QStringLiteral("a:b") << QStringLiteral("a:") << QStringLiteral("b");
-    QTest::newRow("no separator") << QStringLiteral("noslash") << QString()
-                                  << QStringLiteral("noslash");
-    QTest::newRow("trailing backslash")
-            << QStringLiteral("C:\\fw\\") << QStringLiteral("C:\\fw\\") << QString();
-    QTest::newRow("trailing slash")
-            << QStringLiteral("/tmp/x/") << QStringLiteral("/tmp/x/") << QString();
-    QTest::newRow("mixed separators, last one counts")
-            << QStringLiteral("C:/fw\\sub/a.bin") << QStringLiteral("C:/fw\\sub/")
-            << QStringLiteral("a.bin");
     QTest::newRow("drive root") << QStringLiteral("C:\\a.bin") << QStringLiteral("C:\\")
                                 << QStringLiteral("a.bin");
-    QTest::newRow("dots in the name") << QStringLiteral("/x/fw.v2.bin") << QStringLiteral("/x/")
-                                      << QStringLiteral("fw.v2.bin");
+    QTest::newRow("trailing backslash")
+            << QStringLiteral("C:\\fw\\") << QStringLiteral("C:\\fw\\") << QString();
+#else
+    QTest::newRow("POSIX path") << QStringLiteral("/tmp/x/a.bin") << QStringLiteral("/tmp/x/")
+                                << QStringLiteral("a.bin");
+    QTest::newRow("colon belongs to the name")
+            << QStringLiteral("/tmp/a:b.bin") << QStringLiteral("/tmp/")
+            << QStringLiteral("a:b.bin");
+    QTest::newRow("backslash belongs to the name")
+            << QStringLiteral("/tmp/fw\\v2.bin") << QStringLiteral("/tmp/")
+            << QStringLiteral("fw\\v2.bin");
+    QTest::newRow("root") << QStringLiteral("/a.bin") << QStringLiteral("/")
+                          << QStringLiteral("a.bin");
+    QTest::newRow("trailing slash")
+            << QStringLiteral("/tmp/x/") << QStringLiteral("/tmp/x/") << QString();
+#endif
+    QTest::newRow("no separator") << QStringLiteral("noslash") << QString()
+                                  << QStringLiteral("noslash");
     QTest::newRow("empty") << QString() << QString() << QString();
 }
 
@@ -593,7 +604,8 @@ void TestPlatform::extractFilePathAndName()
     QFETCH(QString, name);
     QCOMPARE(platform::ExtractFilePath(path), folder);
     QCOMPARE(platform::ExtractFileName(path), name);
-    QCOMPARE(platform::ExtractFilePath(path) + platform::ExtractFileName(path), path);
+    QCOMPARE(platform::ExtractFilePath(path) + platform::ExtractFileName(path),
+             QDir::toNativeSeparators(path));
 }
 
 void TestPlatform::joinPath()
@@ -734,6 +746,10 @@ void TestPlatform::realMessageBox_data()
     QTest::newRow("Yes/No: close does nothing, then No")
             << confirm << BoxAction::CloseThenNo << 7 << int(M::Question) << yesNo << int(M::Yes)
             << false;
+    // A risky question: Enter without looking must not go on.
+    QTest::newRow("Yes/No, No the default: Enter")
+            << (platform::mb::YesNo | platform::mb::IconWarning | platform::mb::DefButton2)
+            << BoxAction::Enter << 7 << int(M::Warning) << yesNo << int(M::No) << false;
 }
 
 void TestPlatform::realMessageBox()

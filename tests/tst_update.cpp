@@ -150,7 +150,8 @@ private Q_SLOTS:
     void backupPanelFollowsTheBaseAddress();
 
     // Starting.
-    void confirmationAnsweredNoDoesNothing();
+    void startThatSendsNothing_data();
+    void startThatSendsNothing();
     void secondStartWhileBusyIsIgnored();
     void emptyImageSendsNothing();
 
@@ -188,6 +189,8 @@ private:
     void verifyDevice(const QByteArray &image, const QList<Block> &sent,
                       const QList<Block> &written, const QList<QByteArray> &commands);
     void verifyIdle();
+    // The device saw exactly the undisturbed download of `image` to `base`.
+    void verifyUndisturbed(const QByteArray &image, quint32 base = MainBase);
 
     std::unique_ptr<MessageBoxRecorder> m_boxes;
     std::unique_ptr<FileDialogAnswerer> m_dialogs;
@@ -221,6 +224,8 @@ void TestUpdate::init()
             [this](const QByteArray &line) {
                 m_events.append(QStringLiteral("command:") + QString::fromLatin1(line));
             });
+    connect(m_device.get(), &sim::DeviceSimulator::clientConnected, this,
+            [this] { m_events.append(QStringLiteral("connect")); });
     connect(m_device.get(), &sim::DeviceSimulator::blockReceived, this,
             [this](const sim::BlockRecord &block) {
                 m_events.append(QStringLiteral("block:%1").arg(block.address, 0, 16));
@@ -290,9 +295,18 @@ void TestUpdate::openConnection()
 void TestUpdate::startDownload()
 {
     const int boxes = m_boxes->count();
+    const qsizetype cut = FormUpdate->ImageBuffer.size() - AreaSize;
     ui()->PBar->setValue(17);
     ui()->BtnDownload->click();
-    QCOMPARE(m_boxes->count(), boxes + 1);
+    QCOMPARE(m_boxes->count(), boxes + (cut > 0 ? 2 : 1));
+    if (cut > 0) { // the warning first, naming the length and what is not written, No default
+        const platform::MessageBoxRequest warning = m_boxes->shown().at(boxes);
+        QVERIFY(warning.text.startsWith(
+                QStringLiteral("The image is %1 bytes").arg(cut + AreaSize)));
+        QVERIFY(warning.text.contains(QStringLiteral(" %1 bytes will not").arg(cut)));
+        QCOMPARE(warning.caption, QStringLiteral("Firmwear Update"));
+        QCOMPARE(warning.style, platform::mb::YesNo | platform::mb::IconWarning | 0x100u);
+    }
     const platform::MessageBoxRequest box = m_boxes->shown().last();
     QCOMPARE(box.text, QStringLiteral("Firmwear Update Start OK ?"));
     QCOMPARE(box.caption, QStringLiteral("Firmwear Update"));
@@ -363,6 +377,15 @@ void TestUpdate::verifyDevice(const QByteArray &image, const QList<Block> &sent,
     const Areas areas = expectedAreas(image, written);
     QVERIFY2(m_device->memory(0, AreaSize) == areas.backup, "backup area differs");
     QVERIFY2(m_device->memory(MainBase, AreaSize) == areas.main, "main area differs");
+}
+
+void TestUpdate::verifyUndisturbed(const QByteArray &image, quint32 base)
+{
+    const QList<Block> plan = undisturbedPlan(image.size(), base);
+    QList<QByteArray> announces;
+    for (const Block &block : plan)
+        announces << testsupport::AnnounceLine(block.address, block.length);
+    verifyDevice(image, plan, plan, announces);
 }
 
 void TestUpdate::verifyIdle()
@@ -516,25 +539,53 @@ void TestUpdate::backupPanelFollowsTheBaseAddress()
 
 // --- Starting -----------------------------------------------------------------------------------
 
-void TestUpdate::confirmationAnsweredNoDoesNothing()
+void TestUpdate::startThatSendsNothing_data()
 {
-    CHECKED(openConnection());
-    CHECKED(loadImage(testsupport::PatternedImage(FullBlock, 0x55)));
-    FormUpdate->SetStatusText(QStringLiteral("before"));
+    QTest::addColumn<qsizetype>("length");
+    QTest::addColumn<bool>("deviceAbsent");
+    QTest::addColumn<QStringList>("boxes"); // each answered No, a warning with OK
 
-    m_boxes->answerNext(platform::id::No);
+    const QString confirm = QStringLiteral("Firmwear Update Start OK ?");
+    QTest::newRow("confirmation answered No") << FullBlock << false << QStringList{ confirm };
+    QTest::newRow("truncation warning answered No")
+            << AreaSize + 1 << false << QStringList{ QStringLiteral("The image is 2097153") };
+    QTest::newRow("device refuses the connection")
+            << FullBlock << true
+            << QStringList{ confirm, QStringLiteral("Error:connect(), Code = 10061\n\n") };
+}
+
+void TestUpdate::startThatSendsNothing()
+{
+    QFETCH(qsizetype, length);
+    QFETCH(bool, deviceAbsent);
+    QFETCH(QStringList, boxes);
+
+    const QByteArray image = testsupport::PatternedImage(length, 0x55);
+    CHECKED(loadImage(image));
+    FormUpdate->SetStatusText(QStringLiteral("before"));
+    const quint16 port = m_device->serverPort();
+    if (deviceAbsent)
+        m_device->close();
+    else
+        m_boxes->answerNext(platform::id::No);
     ui()->BtnDownload->click();
 
-    QCOMPARE(m_boxes->count(), 1);
-    QCOMPARE(m_boxes->shown().first().text, QStringLiteral("Firmwear Update Start OK ?"));
-    QCOMPARE(m_boxes->shown().first().caption, QStringLiteral("Firmwear Update"));
-    QCOMPARE(m_boxes->shown().first().style, platform::mb::YesNo | platform::mb::IconQuestion);
+    QCOMPARE(m_boxes->count(), boxes.size());
+    for (qsizetype i = 0; i < boxes.size(); ++i)
+        QVERIFY(m_boxes->shown().at(i).text.startsWith(boxes[i]));
     QCOMPARE(sequence().DownloadBusy, 0);
     QVERIFY(!FormUpdate->TmrDownload->isActive());
     QVERIFY(!ui()->PBar->isVisible());
-    QTest::qWait(QuietMs);
-    QCOMPARE(m_device->counters().bytesReceived, qint64(0));
     QCOMPARE(FormUpdate->StatusText(), QStringLiteral("before"));
+    QTest::qWait(QuietMs);
+    QCOMPARE(m_device->counters().connections, 0);
+
+    // The next "Start", answered Yes and with the device there, connects and sends it all.
+    if (deviceAbsent)
+        QVERIFY(m_device->listen(Loopback, port));
+    CHECKED(startDownload());
+    QVERIFY(driveToEnd());
+    CHECKED(verifyUndisturbed(image));
 }
 
 void TestUpdate::secondStartWhileBusyIsIgnored()
@@ -693,7 +744,8 @@ void TestUpdate::downloadsExactlyThePlannedBlocks_data()
         big << testsupport::AnnounceLine(MainBase + static_cast<quint32>(n) * 0x20000u, FullBlock);
     big << "Download(0x00000000,0x20000)"
         << "Download(0x00020000,0x20000)";
-    QTest::newRow("over 2 MiB") << 16 * FullBlock + 0x12345 << false << big;
+    QTest::newRow("exactly 2 MiB: no warning") << AreaSize << false << big;
+    QTest::newRow("over 2 MiB, warning answered Yes") << AreaSize + 1 << false << big;
 }
 
 void TestUpdate::downloadsExactlyThePlannedBlocks()
@@ -705,8 +757,7 @@ void TestUpdate::downloadsExactlyThePlannedBlocks()
     const QByteArray image = testsupport::PatternedImage(length, 0x3C);
     CHECKED(openUpdateWindow(backupArea));
     CHECKED(loadImage(image));
-    CHECKED(openConnection());
-    CHECKED(startDownload());
+    CHECKED(startDownload()); // on a fresh tool: "Start" connects first
     QVERIFY(driveToEnd());
 
     const QList<Block> plan = undisturbedPlan(length, backupArea ? 0u : MainBase);
@@ -811,11 +862,13 @@ void TestUpdate::noSizeAcknowledgement_data()
     QTest::addColumn<int>("ignored"); // which announce the device ignores
     QTest::addColumn<int>("waitState");
     QTest::addColumn<int>("blockNumber");
+    QTest::addColumn<bool>("readDuringWait"); // the main window's "Read" pressed meanwhile
 
     // 2.5 blocks: announces 0-2 are phase 1, 3 is phase 2.
-    QTest::newRow("first block") << 0 << int(DownloadSequence::WaitSize1) << 0;
-    QTest::newRow("third block") << 2 << int(DownloadSequence::WaitSize1) << 2;
-    QTest::newRow("phase 2") << 3 << int(DownloadSequence::WaitSize2) << 2;
+    QTest::newRow("first block") << 0 << int(DownloadSequence::WaitSize1) << 0 << false;
+    QTest::newRow("third block, Read meanwhile")
+            << 2 << int(DownloadSequence::WaitSize1) << 2 << true;
+    QTest::newRow("phase 2") << 3 << int(DownloadSequence::WaitSize2) << 2 << false;
 }
 
 void TestUpdate::noSizeAcknowledgement()
@@ -823,6 +876,7 @@ void TestUpdate::noSizeAcknowledgement()
     QFETCH(int, ignored);
     QFETCH(int, waitState);
     QFETCH(int, blockNumber);
+    QFETCH(bool, readDuringWait);
 
     const qsizetype length = 2 * FullBlock + HalfBlock;
     const QByteArray image = testsupport::PatternedImage(length, 0x6E);
@@ -838,6 +892,8 @@ void TestUpdate::noSizeAcknowledgement()
     QTest::qWait(QuietMs);
     QVERIFY(FormUpdate->ReplyText().isEmpty());
     QCOMPARE(FormUpdate->StatusText(), QStringLiteral("Update Start"));
+    if (readDuringWait)
+        FormMain->ui()->BtnRead->click(); // held: the device may be inside the block
 
     for (int i = 1; i < 30; ++i) {
         tick();
@@ -845,21 +901,38 @@ void TestUpdate::noSizeAcknowledgement()
     }
     tick(); // the thirtieth
     QCOMPARE(sequence().DownloadState, int(DownloadSequence::Abandon));
+    QCOMPARE(FormUpdate->StatusText(), QStringLiteral("Error!!(Timeout)"));
     tick();
     QCOMPARE(sequence().DownloadState, int(DownloadSequence::Stop));
     QVERIFY(busy());
     tick();
     CHECKED(verifyIdle());
-    // No text of its own.
-    QCOMPARE(FormUpdate->StatusText(), QStringLiteral("Update Start"));
+    QCOMPARE(FormUpdate->StatusText(), QStringLiteral("Error!!(Timeout)"));
 
     const QList<Block> plan = undisturbedPlan(length, MainBase);
     QList<QByteArray> announces;
     for (qsizetype i = 0; i <= ignored; ++i)
         announces << testsupport::AnnounceLine(plan[i].address, plan[i].length);
     const QList<Block> sent = plan.first(ignored);
+    if (readDuringWait) {
+        // Never on the abandoned connection: on a new one, answered there.
+        QVERIFY(waitFor(
+                [] { return FormMain->ui()->EdtIP1->text() == QStringLiteral("192.168.0.10"); }));
+        QCOMPARE(m_events.sliced(m_events.size() - 3),
+                 QStringList({ QStringLiteral("command:") + QString::fromLatin1(announces.last()),
+                               QStringLiteral("connect"), QStringLiteral("command:ReqIP_ADR") }));
+        announces << "ReqIP_ADR";
+    }
     QTest::qWait(QuietMs);
     CHECKED(verifyDevice(image, sent, sent, announces));
+
+    // The next "Start" connects anew (unless the Read did) and announces again from the start.
+    m_device->clearRecords();
+    m_device->clearFaults();
+    CHECKED(startDownload());
+    QVERIFY(driveToEnd());
+    QCOMPARE(m_device->counters().connections, readDuringWait ? 0 : 1);
+    CHECKED(verifyUndisturbed(image));
 }
 
 void TestUpdate::noResult_data()
@@ -976,11 +1049,7 @@ void TestUpdate::runningDownloadKeepsItsImage()
     }
     QVERIFY(driveToEnd());
 
-    const QList<Block> plan = undisturbedPlan(first.size(), MainBase);
-    QList<QByteArray> announces;
-    for (const Block &block : plan)
-        announces << testsupport::AnnounceLine(block.address, block.length);
-    CHECKED(verifyDevice(first, plan, plan, announces));
+    CHECKED(verifyUndisturbed(first));
     CHECKED(verifyIdle());
     if (failedLoad) {
         QVERIFY(FormUpdate->ImageBuffer.isEmpty());

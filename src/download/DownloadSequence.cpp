@@ -50,6 +50,8 @@ bool DownloadSequence::SizeAcknowledged()
 void DownloadSequence::SizeWaitOver()
 {
     m_port.AbandonBlock();
+    // "Update Start" left standing would read as if the update were still going.
+    m_port.SetStatusText(QStringLiteral("Error!!(Timeout)"));
     DownloadState = Abandon;
 }
 
@@ -75,8 +77,10 @@ void DownloadSequence::StopSequence()
 {
     DownloadState = 0;
     DownloadBusy = 0;
-    m_port.HoldOtherCommands(false);
+    // Timers off first: releasing the hold may connect anew, and a failure box runs the event
+    // loop, where another tick would start the sequence over.
     m_port.Stopped();
+    m_port.HoldOtherCommands(false);
 }
 
 void DownloadSequence::Tick()

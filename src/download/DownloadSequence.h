@@ -38,6 +38,8 @@ class DownloadSequence
 public:
     static constexpr qint32 BlockLength = 0x20000;
     static constexpr int Phase1Blocks = 16;
+    // The most of an image that phase 1 writes; the rest is never sent.
+    static constexpr qint32 Phase1Length = BlockLength * Phase1Blocks;
     static constexpr int Phase2FirstBlock = 2;
     static constexpr int Phase2EndBlock = 4;
     static constexpr int SizeWaitTicks = 30;

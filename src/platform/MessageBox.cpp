@@ -35,7 +35,8 @@ public:
             break;
         case mb::YesNo:
             setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            setDefaultButton(QMessageBox::Yes);
+            setDefaultButton((style & 0xF00) == mb::DefButton2 ? QMessageBox::No
+                                                               : QMessageBox::Yes);
             setWindowFlag(Qt::WindowCloseButtonHint, false);
             break;
         default:

@@ -10,7 +10,8 @@ class QWidget;
 // Enter without looking, so the default button and the Esc key must be exactly right.
 namespace platform {
 
-// Style bits (the low nibble picks the buttons, the next one the icon).
+// Style bits (the low nibble picks the buttons, the next one the icon, the third the default
+// button).
 namespace mb {
 inline constexpr unsigned Ok = 0x00;
 inline constexpr unsigned OkCancel = 0x01;
@@ -19,6 +20,7 @@ inline constexpr unsigned IconError = 0x10;
 inline constexpr unsigned IconQuestion = 0x20;
 inline constexpr unsigned IconWarning = 0x30;
 inline constexpr unsigned IconInformation = 0x40;
+inline constexpr unsigned DefButton2 = 0x100;
 } // namespace mb
 
 // Result numbers.
@@ -39,7 +41,8 @@ struct MessageBoxRequest
 // Shows a modal box and returns the result number of the button chosen.
 //  Ok:            one OK button; Enter, Esc and the close button give Ok.
 //  OkCancel:      Enter gives Ok, Esc and the close button give Cancel.
-//  YesNo:         Enter gives Yes; Esc does nothing and the close button is disabled.
+//  YesNo:         Enter gives Yes (No with DefButton2); Esc does nothing and the close button
+//                 is disabled.
 int ShowMessageBox(QWidget *owner, const QString &text, const QString &caption, unsigned style);
 
 // Test seam: while a handler is set, boxes are not shown; the handler answers them instead.

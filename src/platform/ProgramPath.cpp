@@ -68,14 +68,15 @@ QString JoinPath(const QString &folder, const QString &name)
 
 QString ExtractFilePath(const QString &path)
 {
-    const qsizetype i = lastDelimiter(QStringLiteral("\\:/"), path);
-    return path.left(i + 1);
+    // "a:b.bin" is one file name on Linux, and a backslash is an ordinary character there.
+    const QString native = QDir::toNativeSeparators(path);
+    return native.left(lastDelimiter(nativeSeparators(), native) + 1);
 }
 
 QString ExtractFileName(const QString &path)
 {
-    const qsizetype i = lastDelimiter(QStringLiteral("\\:/"), path);
-    return path.sliced(i + 1);
+    const QString native = QDir::toNativeSeparators(path);
+    return native.sliced(lastDelimiter(nativeSeparators(), native) + 1);
 }
 
 } // namespace platform

@@ -21,8 +21,9 @@ QString ProgramFolder();
 // `folder` joined with `name` by the platform's separator.
 QString JoinPath(const QString &folder, const QString &name);
 
-// Splits a path at its last "\", ":" (or "/") for display: the folder keeps its trailing
-// separator, the name is the rest.
+// Splits a path for display, in native notation, at its last separator of this platform ("\" or
+// a drive's ":" on Windows, "/" elsewhere): the folder keeps its trailing separator, the name is
+// the rest.
 QString ExtractFilePath(const QString &path);
 QString ExtractFileName(const QString &path);
 
