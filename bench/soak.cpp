@@ -168,30 +168,25 @@ bool Soak::roundTrip(int n)
     return true;
 }
 
-// Steps the sequence back to back. In a waiting state the device's reply is fetched by running
-// the link's receive as soon as bytes are there, so a wait never runs out while the device works.
+// Steps the sequence back to back: each step as soon as the replies to what was sent are in, so
+// a wait never runs out while the device works.
 bool Soak::driveDownload()
 {
-    FormUpdate->TmrDownload->stop();
+    core::DeviceSession &session = testsupport::session();
+    testsupport::downloadTimer()->stop();
+    int sent = 0;
+    int answered = 0;
+    QObject scope;
+    QObject::connect(&session, &core::DeviceSession::commandSent, &scope, [&sent] { ++sent; });
+    QObject::connect(&session, &core::DeviceSession::blockSent, &scope, [&sent] { ++sent; });
+    QObject::connect(&session, &core::DeviceSession::replyReceived, &scope,
+                     [&answered] { ++answered; });
     QElapsedTimer guard;
     guard.start();
-    while (FormUpdate->Sequence.DownloadBusy != 0) {
-        const int state = FormUpdate->Sequence.DownloadState;
-        const bool waitSize = state == 2 || state == 8;
-        const bool waitResult = state == 4 || state == 10;
-        if (waitSize || waitResult) {
-            const bool arrived = waitFor(
-                    [waitSize] {
-                        if (FormComNet->SockHandle && FormComNet->SockHandle->bytesAvailable() > 0)
-                            FormComNet->TmrPktRcvTimer();
-                        const QByteArray reply = FormUpdate->ReplyText();
-                        return waitSize ? reply == "SizeOK" : !reply.isEmpty();
-                    },
-                    5000);
-            if (!arrived)
-                return fail(QStringLiteral("no reply in state %1").arg(state));
-        }
-        FormUpdate->TmrDownloadTimer();
+    while (session.Download().DownloadBusy() != 0) {
+        if (!waitFor([&] { return answered >= sent; }, 5000))
+            return fail(QStringLiteral("no reply after %1 sends").arg(sent));
+        session.StepDownload();
         if (guard.elapsed() > 120000)
             return fail(QStringLiteral("download still running after 120 s"));
     }
@@ -218,10 +213,10 @@ bool Soak::download(int n)
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(FormUpdate->ui()->BtnDownload, Qt::LeftButton);
-    if (FormUpdate->Sequence.DownloadBusy == 0)
+    if (testsupport::session().Download().DownloadBusy() == 0)
         return fail(QStringLiteral("download %1 did not start").arg(n));
     if (m_realTimers) {
-        if (!waitFor([] { return FormUpdate->Sequence.DownloadBusy == 0; }, 60000))
+        if (!waitFor([] { return testsupport::session().Download().DownloadBusy() == 0; }, 60000))
             return fail(QStringLiteral("download %1 still running after 60 s").arg(n));
     } else if (!driveDownload()) {
         return fail(QStringLiteral("download %1 failed").arg(n));

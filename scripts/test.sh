@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every check (headless, loopback only):
+#   0. the formatting of every C++ file (the project's .clang-format);
 #   1. the test suite (Debug, warnings as errors);
 #   2. the same suite under AddressSanitizer, UBSan and leak checking;
 #   3. each fuzz target for a short time (QLT36_FUZZ_SECONDS, default 20);
@@ -10,6 +11,9 @@ cd "$(dirname "$0")/.."
 
 scripts/deps.sh test fuzz package
 step() { printf '\n==== %s ====\n' "$*"; }
+
+step "Formatting"
+scripts/format-check.sh
 
 step "Test suite"
 cmake --workflow --preset dev

@@ -1,22 +1,21 @@
 #pragma once
 
-#include "protocol/Replies.h"
-
 #include <QByteArray>
 #include <QMainWindow>
 
 #include <memory>
 
-class QTcpSocket;
-class QTimer;
-
 namespace Ui {
 class TFormComNet;
 }
+namespace core {
+class DeviceSession;
+}
 
-// The communication window and the device link it hosts: the one TCP connection to the device,
-// its receive polling, and the address and port read from the settings file. Normally hidden;
-// the main window's hidden gesture shows its connection controls.
+// The communication window: it hosts the device session and its link (the one TCP connection to
+// the device), shows the link's status texts and the address and port read from the settings
+// file, and connects and disconnects by hand. Normally hidden; the main window's hidden gesture
+// shows its connection controls.
 class TFormComNet : public QMainWindow
 {
     Q_OBJECT
@@ -25,36 +24,13 @@ public:
     explicit TFormComNet(QWidget *parent = nullptr);
     ~TFormComNet() override;
 
-    // The connected socket; nullptr when no connection is recorded.
-    QTcpSocket *SockHandle = nullptr;
-    // Where the last connection attempt went (host byte order).
-    struct SocketAddress
-    {
-        quint32 address = 0;
-        quint16 port = 0;
-    } SockAddr;
-    // The last text received from the device.
-    QByteArray RcvMsg;
-    // Receive polling, 100 ms.
-    QTimer *TmrPktRcv = nullptr;
-    // Display switch of the receive view: 0 shows appended lines, 1 suppresses them.
-    int MemoComMsgTag = 0;
+    // The device behind the address and port fields.
+    core::DeviceSession &Session() { return *m_session; }
 
-    // Makes sure a connection is recorded; false after a failure, which it has reported.
+    // Makes sure a connection is recorded; false after a failure, which it has reported in a
+    // warning box and the status bar.
     bool ConnectLink();
     void CloseLink();
-    // Writes the bytes in one call when connected and starts polling; returns `count` always.
-    int SendCommand(const char *bytes, int count);
-    void StartReceivePolling();
-    // The download sequence's own writes: never held back. The bytes of an open block are not
-    // written to a connection other than the one its announce went out on.
-    int SendDownloadBytes(const char *bytes, int count);
-    // While held, commands of the other windows wait and go out in order when released.
-    void SetCommandHold(bool hold);
-    bool CommandHold() const { return m_commandHold; }
-    // Closes the connection if it is the one the open block's announce went out on: the device
-    // there may be waiting for the block's bytes and would take any later bytes as image data.
-    void AbandonOpenBlock();
     // The next connection goes to `text`; an open connection is left alone.
     void SetDeviceAddress(const QString &text);
     // Reads the settings file into the address and port fields.
@@ -64,6 +40,8 @@ public:
     void SetOuterHeight(int height);
     int OuterHeight() const;
 
+    // One line into the receive view, which keeps the last 500 before it; while the view's
+    // display switch is off, lines beyond 500 still go but nothing is added.
     void AppendReceiveLine(const QString &text);
 
     QString StatusText() const;
@@ -71,11 +49,7 @@ public:
 
     Ui::TFormComNet *ui() const { return m_ui.get(); }
 
-    // Bytes of an unfinished reply line held until its LF arrives.
-    qsizetype PendingReplyBytes() const { return m_assembler.PendingSize(); }
-
 public Q_SLOTS:
-    void TmrPktRcvTimer();
     void SBtnLanConnectClick();
     void SBtnLanCloseClick();
     void btnComSendClick();
@@ -92,21 +66,16 @@ protected:
 private:
     void FormCreate();
     void FormShow();
-    void ReleaseSocket(bool graceful);
-    void ConnectFailed(const QString &text);
-    void HandOver(const QList<QByteArray> &lines);
+    void OpenSendList();
+    void SaveSendList();
     QByteArray SendListBytes() const;
-    qint64 Write(const QByteArray &bytes);
 
     std::unique_ptr<Ui::TFormComNet> m_ui;
+    core::DeviceSession *m_session = nullptr;
     QString m_initialFolder;
-    protocol::LineAssembler m_assembler;
     int m_requestedOuterHeight = 0;
-    bool m_commandHold = false;
-    QByteArray m_heldCommands;
-    // Counts the connections made, so a block's bytes go only where its announce went.
-    quint64 m_connectionNumber = 0;
-    quint64 m_holdConnection = 0;
+    // Display switch of the receive view: 0 shows appended lines, 1 suppresses them.
+    int m_memoComMsgTag = 0;
 };
 
 extern TFormComNet *FormComNet;

@@ -1,11 +1,11 @@
 #include "UnitMacAdr.h"
 #include "ui_UnitMacAdr.h"
 
-#include "FormUtil.h"
+#include "gui/FormUtil.h"
 #include "UnitComNet.h"
 #include "UnitMain.h"
-#include "platform/AnsiUpper.h"
-#include "platform/EditLimit.h"
+#include "core/DeviceSession.h"
+#include "gui/EditLimit.h"
 #include "protocol/Commands.h"
 
 #include <QShowEvent>
@@ -53,10 +53,8 @@ void TFormMacAdr::BtnSetClick()
     if (protocol::Trim(m_ui->EdtMacAdr->text()).isEmpty())
         return;
     FormComNet->ConnectLink();
-    const QByteArray mac = platform::CharUpperBuffA(protocol::ToWire(m_ui->EdtMacAdr->text()));
-    const QByteArray command = protocol::SetMacAddressCommand(mac);
-    FormComNet->SendCommand(command.constData(), static_cast<int>(command.size()));
-    FormComNet->StartReceivePolling();
+    // Untrimmed; the session upper-cases it.
+    FormComNet->Session().SetMac(protocol::ToWire(m_ui->EdtMacAdr->text()));
     SetStatusText(QString());
 }
 
@@ -64,8 +62,6 @@ void TFormMacAdr::BtnReadClick()
 {
     m_ui->EdtMacAdr->clear();
     FormComNet->ConnectLink();
-    const QByteArray command = protocol::ReqMacAddressCommand();
-    FormComNet->SendCommand(command.constData(), static_cast<int>(command.size()));
-    FormComNet->StartReceivePolling();
+    FormComNet->Session().RequestMac();
     SetStatusText(QString());
 }

@@ -1,16 +1,16 @@
 #include "UnitMain.h"
 #include "ui_UnitMain.h"
 
-#include "FormUtil.h"
+#include "gui/FormUtil.h"
 #include "UnitComNet.h"
 #include "UnitMacAdr.h"
 #include "UnitUpdate.h"
-#include "platform/Application.h"
-#include "platform/EditLimit.h"
-#include "platform/ReplyMessage.h"
+#include "core/DeviceSession.h"
+#include "gui/Application.h"
+#include "gui/EditLimit.h"
+#include "gui/ReplyMessage.h"
 #include "platform/Signals.h"
 #include "protocol/Commands.h"
-#include "protocol/Replies.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -67,13 +67,13 @@ TFormMain::~TFormMain() = default;
 
 void TFormMain::FormCreate()
 {
-    FeatureMode = 1;
-    ModifierKeys = 0;
+    m_featureMode = 1;
+    m_modifierKeys = 0;
 }
 
 void TFormMain::FormShow()
 {
-    switch (FeatureMode) {
+    switch (m_featureMode) {
     case 0:
         m_ui->BtnUpdate->hide();
         m_ui->BtnMacAdr->hide();
@@ -126,16 +126,16 @@ void TFormMain::FormKeyDown(int key, Qt::KeyboardModifiers shift)
 {
     Q_UNUSED(key);
     if (shift & Qt::ShiftModifier)
-        ModifierKeys |= ShiftSeen;
+        m_modifierKeys |= ShiftSeen;
     if (shift & Qt::ControlModifier)
-        ModifierKeys |= CtrlSeen;
+        m_modifierKeys |= CtrlSeen;
 }
 
 void TFormMain::FormKeyUp(int key, Qt::KeyboardModifiers shift)
 {
     Q_UNUSED(key);
     Q_UNUSED(shift);
-    ModifierKeys = 0;
+    m_modifierKeys = 0;
 }
 
 void TFormMain::mousePressEvent(QMouseEvent *event)
@@ -160,25 +160,25 @@ void TFormMain::mouseReleaseEvent(QMouseEvent *event)
 
 void TFormMain::FormClick()
 {
-    if (ModifierKeys == BothSeen) {
+    if (m_modifierKeys == BothSeen) {
         FormComNet->SetOuterHeight(164);
         FormComNet->show();
         FormComNet->raise();
         FormComNet->activateWindow();
     }
-    ModifierKeys = 0;
+    m_modifierKeys = 0;
 }
 
 void TFormMain::BtnUpdateClick()
 {
-    FormUpdate->SetDownloadBaseAddress(ModifierKeys == BothSeen ? BackupDownloadBase
+    FormUpdate->SetDownloadBaseAddress(m_modifierKeys == BothSeen ? BackupDownloadBase
                                                                 : NormalDownloadBase);
     if (FormUpdate->isVisible())
         FormUpdate->close();
     FormUpdate->show();
     FormUpdate->raise();
     FormUpdate->activateWindow();
-    ModifierKeys = 0;
+    m_modifierKeys = 0;
 }
 
 void TFormMain::BtnMacAdrClick()
@@ -197,18 +197,15 @@ void TFormMain::BtnSetClick()
 {
     const std::array<const QLineEdit *, 5> fields = { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask,
                                                       m_ui->EdtGate, m_ui->EdtMCast };
-    for (const QLineEdit *field : fields) {
-        if (protocol::Trim(field->text()).isEmpty())
+    core::DeviceSession::Addresses addresses;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (protocol::Trim(fields[i]->text()).isEmpty())
             return;
+        addresses[i] = protocol::ToWire(fields[i]->text()); // as typed, blanks included
     }
 
     FormComNet->ConnectLink();
-    const QByteArray command = protocol::SetIpAddressCommand(
-            protocol::ToWire(fields[0]->text()), protocol::ToWire(fields[1]->text()),
-            protocol::ToWire(fields[2]->text()), protocol::ToWire(fields[3]->text()),
-            protocol::ToWire(fields[4]->text()));
-    FormComNet->SendCommand(command.constData(), static_cast<int>(command.size()));
-    FormComNet->StartReceivePolling();
+    FormComNet->Session().SetAddresses(addresses);
     SetStatusText(QString());
 }
 
@@ -220,9 +217,7 @@ void TFormMain::BtnReadClick()
     }
 
     FormComNet->ConnectLink();
-    const QByteArray command = protocol::ReqIpAddressCommand();
-    FormComNet->SendCommand(command.constData(), static_cast<int>(command.size()));
-    FormComNet->StartReceivePolling();
+    FormComNet->Session().RequestAddresses();
     SetStatusText(QString());
 }
 
@@ -242,46 +237,20 @@ void TFormMain::OnReplyMessage(const platform::ReplyMessageEvent &message)
 
 bool TFormMain::DispatchReply(const QByteArray &text)
 {
-    const std::optional<protocol::Reply> reply = protocol::MatchReply(text);
-    if (!reply)
-        return false;
-
-    switch (reply->kind) {
-    case protocol::ReplyKind::SetIp:
-        AckSetIp(reply->payload);
-        break;
-    case protocol::ReplyKind::RecIp:
-        AckRecIp(reply->payload);
-        break;
-    case protocol::ReplyKind::SetMac:
-        AckSetMac(reply->payload);
-        break;
-    case protocol::ReplyKind::ReqMac:
-        AckReqMac(reply->payload);
-        break;
-    case protocol::ReplyKind::ReqVer:
-        AckReqVer(reply->payload);
-        break;
-    case protocol::ReplyKind::Upload:
-        AckUpload(reply->payload);
-        break;
-    case protocol::ReplyKind::Download:
-        AckDownload(reply->payload);
-        break;
-    }
-    return true;
+    // The device session knows the replies; its signals come back to the handlers below.
+    return FormComNet->Session().DispatchReply(text);
 }
 
-void TFormMain::AckSetIp(const QByteArray &payload)
+void TFormMain::AckSetIp(bool accepted)
 {
-    SetStatusText(payload.startsWith('1') ? QStringLiteral("IP Address Set Complete")
-                                          : QStringLiteral("IP Address Set Failed"));
+    SetStatusText(accepted ? QStringLiteral("IP Address Set Complete")
+                           : QStringLiteral("IP Address Set Failed"));
+    // The device now answers at the address it was just given.
     FormComNet->SetDeviceAddress(m_ui->EdtIP1->text());
 }
 
-void TFormMain::AckRecIp(const QByteArray &payload)
+void TFormMain::AckRecIp(const QList<QByteArray> &items)
 {
-    const QList<QByteArray> items = protocol::SplitCommaText(protocol::Trim(payload));
     const std::array<QLineEdit *, 5> fields = { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask,
                                                 m_ui->EdtGate, m_ui->EdtMCast };
     for (std::size_t i = 0; i < fields.size() && i < static_cast<std::size_t>(items.size()); ++i)
@@ -289,34 +258,41 @@ void TFormMain::AckRecIp(const QByteArray &payload)
     SetStatusText(QStringLiteral("IP Address Received"));
 }
 
-void TFormMain::AckSetMac(const QByteArray &payload)
+void TFormMain::AckSetMac(bool accepted)
 {
-    FormMacAdr->SetStatusText(payload.startsWith('1') ? QStringLiteral("MAC Address Set Complete")
-                                                      : QStringLiteral("MAC Address Set Failed"));
+    FormMacAdr->SetStatusText(accepted ? QStringLiteral("MAC Address Set Complete")
+                                       : QStringLiteral("MAC Address Set Failed"));
 }
 
-void TFormMain::AckReqMac(const QByteArray &payload)
+void TFormMain::AckReqMac(const QByteArray &mac)
 {
-    FormMacAdr->SetMacText(protocol::FromWire(protocol::Trim(payload)));
+    FormMacAdr->SetMacText(protocol::FromWire(mac));
     FormMacAdr->SetStatusText(QStringLiteral("MAC Address Received"));
 }
 
-void TFormMain::AckReqVer(const QByteArray &payload)
+void TFormMain::AckReqVer(const QByteArray &version)
 {
-    FormUpdate->SetVersionText(protocol::FromWire(protocol::Trim(payload)));
+    FormUpdate->SetVersionText(protocol::FromWire(version));
     FormUpdate->SetStatusText(QStringLiteral("Version Received"));
 }
 
-void TFormMain::AckUpload(const QByteArray &payload)
+namespace {
+
+// What the device session signals, and which window shows it.
+void ConnectForms()
 {
-    // Recognised so that it never reaches another handler; nothing of this tool asks for it.
-    Q_UNUSED(payload);
+    core::DeviceSession &session = FormComNet->Session();
+    QObject::connect(&session, &core::DeviceSession::addressesSet, FormMain, &TFormMain::AckSetIp);
+    QObject::connect(&session, &core::DeviceSession::addressesRead, FormMain,
+                     &TFormMain::AckRecIp);
+    QObject::connect(&session, &core::DeviceSession::macSet, FormMain, &TFormMain::AckSetMac);
+    QObject::connect(&session, &core::DeviceSession::macRead, FormMain, &TFormMain::AckReqMac);
+    QObject::connect(&session, &core::DeviceSession::versionRead, FormMain,
+                     &TFormMain::AckReqVer);
+    FormUpdate->AttachDownload(session);
 }
 
-void TFormMain::AckDownload(const QByteArray &payload)
-{
-    FormUpdate->SetReplyText(protocol::TranslateDownloadReply(payload, FormUpdate->ReplyText()));
-}
+} // namespace
 
 void CreateForms()
 {
@@ -324,6 +300,7 @@ void CreateForms()
     FormComNet = new TFormComNet;
     FormUpdate = new TFormUpdate;
     FormMacAdr = new TFormMacAdr;
+    ConnectForms();
 }
 
 void DestroyForms()

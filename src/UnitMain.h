@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QWidget>
 
 #include <memory>
@@ -23,22 +24,22 @@ public:
     explicit TFormMain(QWidget *parent = nullptr);
     ~TFormMain() override;
 
-    // 0: address settings only; 1: and firmware update; anything else: and MAC address.
-    quint32 FeatureMode = 0;
+    // 0: address settings only; 1 (the tool as shipped): and firmware update; anything else:
+    // and the MAC address window. Takes effect when the window is next shown.
+    quint32 FeatureMode() const { return m_featureMode; }
+    void SetFeatureMode(quint32 mode) { m_featureMode = mode; }
     // Bit 0: Shift seen held; bit 1: Ctrl seen held. Only key-downs set it.
-    quint16 ModifierKeys = 0;
+    quint16 ModifierKeys() const { return m_modifierKeys; }
 
     // Routes one received text to the handler of its reply; false when nothing matched.
     bool DispatchReply(const QByteArray &text);
 
-    // Reply handlers, each given the payload after its prefix.
-    void AckSetIp(const QByteArray &payload);
-    void AckRecIp(const QByteArray &payload);
-    void AckSetMac(const QByteArray &payload);
-    void AckReqMac(const QByteArray &payload);
-    void AckReqVer(const QByteArray &payload);
-    void AckUpload(const QByteArray &payload);
-    void AckDownload(const QByteArray &payload);
+    // Reply handlers: what the device answered, shown in the window concerned.
+    void AckSetIp(bool accepted);
+    void AckRecIp(const QList<QByteArray> &items);
+    void AckSetMac(bool accepted);
+    void AckReqMac(const QByteArray &mac);
+    void AckReqVer(const QByteArray &version);
 
     Ui::TFormMain *ui() const { return m_ui.get(); }
 
@@ -67,6 +68,8 @@ private:
     void SetOuterWidth(int width);
 
     std::unique_ptr<Ui::TFormMain> m_ui;
+    quint32 m_featureMode = 0;
+    quint16 m_modifierKeys = 0;
     bool m_pressedOnSurface = false;
 };
 
@@ -77,6 +80,7 @@ extern TFormMain *FormMain;
 int ProgramEntry(int argc, char **argv);
 
 // Creates FormMain, FormComNet, FormUpdate and FormMacAdr, in this order, each running its
-// creation handler; DestroyForms deletes them again (tests create fresh windows per case).
+// creation handler, then lets the windows show what the device session signals; DestroyForms
+// deletes them again (tests create fresh windows per case).
 void CreateForms();
 void DestroyForms();

@@ -1,11 +1,12 @@
 #include "UnitUpdate.h"
 #include "ui_UnitUpdate.h"
 
-#include "FormUtil.h"
+#include "gui/FormUtil.h"
 #include "UnitComNet.h"
 #include "UnitMain.h"
-#include "platform/FileDialog.h"
-#include "platform/MessageBox.h"
+#include "core/DeviceSession.h"
+#include "gui/FileDialog.h"
+#include "gui/MessageBox.h"
 #include "platform/ProgramPath.h"
 #include "protocol/Commands.h"
 
@@ -39,23 +40,31 @@ TFormUpdate::TFormUpdate(QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     m_ui->PBar->hide();
 
-    TmrDownload = new QTimer(this);
-    TmrDownload->setObjectName(QStringLiteral("TmrDownload"));
-    TmrDownload->setInterval(100);
-    TmrDownload->setTimerType(Qt::PreciseTimer);
-    connect(TmrDownload, &QTimer::timeout, this, &TFormUpdate::TmrDownloadTimer);
-
-    TmrDownloadMnt = new QTimer(this);
-    TmrDownloadMnt->setObjectName(QStringLiteral("TmrDownloadMnt"));
-    TmrDownloadMnt->setInterval(100);
-    TmrDownloadMnt->setTimerType(Qt::PreciseTimer);
-    connect(TmrDownloadMnt, &QTimer::timeout, this, &TFormUpdate::TmrDownloadMntTimer);
+    // The download's own timer is the session's; this one would only move the bar.
+    m_tmrDownloadMnt = new QTimer(this);
+    m_tmrDownloadMnt->setObjectName(QStringLiteral("TmrDownloadMnt"));
+    m_tmrDownloadMnt->setInterval(100);
+    m_tmrDownloadMnt->setTimerType(Qt::PreciseTimer);
+    connect(m_tmrDownloadMnt, &QTimer::timeout, this, &TFormUpdate::TmrDownloadMntTimer);
 
     connect(m_ui->BtnOpen, &QPushButton::clicked, this, &TFormUpdate::BtnOpenClick);
     connect(m_ui->BtnDownload, &QPushButton::clicked, this, &TFormUpdate::BtnDownloadClick);
     connect(m_ui->BtnRead, &QPushButton::clicked, this, &TFormUpdate::BtnReadClick);
 
     FormCreate();
+}
+
+void TFormUpdate::AttachDownload(core::DeviceSession &session)
+{
+    m_session = &session;
+    connect(&session, &core::DeviceSession::downloadStatus, this, &TFormUpdate::SetStatusText);
+    connect(&session, &core::DeviceSession::downloadProgress, this, &TFormUpdate::StepProgress);
+    connect(&session, &core::DeviceSession::downloadStopped, this, &TFormUpdate::DownloadStopped);
+}
+
+QByteArray TFormUpdate::ReplyText() const
+{
+    return m_session ? m_session->Download().ReplyText() : QByteArray();
 }
 
 TFormUpdate::~TFormUpdate() = default;
@@ -123,7 +132,7 @@ void TFormUpdate::BtnOpenClick()
 bool TFormUpdate::LoadImage(const QString &path)
 {
     // Whatever happens below, no stale image may stay loaded under the new file's name.
-    ImageBuffer = QByteArray();
+    m_imageBuffer = QByteArray();
     m_ui->STextSize->clear();
 
     try {
@@ -142,12 +151,12 @@ bool TFormUpdate::LoadImage(const QString &path)
         file.close();
         if (file.error() != QFileDevice::NoError)
             return false;
-        ImageBuffer = std::move(image);
+        m_imageBuffer = std::move(image);
         m_ui->STextSize->setText(QString::number(read));
         return true;
     } catch (const std::bad_alloc &) {
         // An image too large for memory is a failed load like any other.
-        ImageBuffer = QByteArray();
+        m_imageBuffer = QByteArray();
         return false;
     }
 }
@@ -156,7 +165,7 @@ void TFormUpdate::BtnDownloadClick()
 {
     if (protocol::Trim(m_ui->STextSize->text()).isEmpty())
         return;
-    if (Sequence.DownloadBusy == 1)
+    if (m_session->Download().DownloadBusy() == 1)
         return;
     if (!ConfirmTruncation())
         return;
@@ -167,27 +176,26 @@ void TFormUpdate::BtnDownloadClick()
         return;
     }
     // The answer may have taken a while; a sequence started meanwhile wins.
-    if (Sequence.DownloadBusy == 1)
+    if (m_session->Download().DownloadBusy() == 1)
         return;
 
     // The announce needs a connection, like every other command: after a size time-out the
     // previous one was closed, and a fresh tool has none yet. Busy meanwhile, so a second
     // "Start" during the connection's failure box is ignored.
-    Sequence.DownloadBusy = 1;
+    m_session->ReserveDownload();
     if (!FormComNet->ConnectLink()) {
-        Sequence.DownloadBusy = 0;
+        m_session->ReleaseDownload();
         return;
     }
 
-    Sequence.Start(ImageBuffer, m_downloadBaseAddress);
     m_ui->PBar->setValue(0);
     m_ui->PBar->show();
-    TmrDownload->start();
+    m_session->StartDownload(m_imageBuffer, m_downloadBaseAddress);
 }
 
 bool TFormUpdate::ConfirmTruncation()
 {
-    const qsizetype length = ImageBuffer.size();
+    const qsizetype length = m_imageBuffer.size();
     const qsizetype written = download::DownloadSequence::Phase1Length;
     if (length <= written)
         return true;
@@ -203,11 +211,6 @@ bool TFormUpdate::ConfirmTruncation()
             == platform::id::Yes;
 }
 
-void TFormUpdate::TmrDownloadTimer()
-{
-    Sequence.Tick();
-}
-
 void TFormUpdate::TmrDownloadMntTimer()
 {
     StepProgress();
@@ -217,30 +220,8 @@ void TFormUpdate::BtnReadClick()
 {
     m_ui->STextVersion->clear();
     FormComNet->ConnectLink();
-    const QByteArray command = protocol::ReqVersionCommand();
-    FormComNet->SendCommand(command.constData(), static_cast<int>(command.size()));
-    FormComNet->StartReceivePolling();
+    m_session->RequestVersion();
     SetStatusText(QString());
-}
-
-void TFormUpdate::SendCommand(const char *bytes, int count)
-{
-    FormComNet->SendDownloadBytes(bytes, count);
-}
-
-void TFormUpdate::HoldOtherCommands(bool hold)
-{
-    FormComNet->SetCommandHold(hold);
-}
-
-void TFormUpdate::AbandonBlock()
-{
-    FormComNet->AbandonOpenBlock();
-}
-
-void TFormUpdate::StartReceivePolling()
-{
-    FormComNet->StartReceivePolling();
 }
 
 void TFormUpdate::StepProgress()
@@ -248,9 +229,8 @@ void TFormUpdate::StepProgress()
     m_ui->PBar->setValue(std::min(m_ui->PBar->value() + 1, m_ui->PBar->maximum()));
 }
 
-void TFormUpdate::Stopped()
+void TFormUpdate::DownloadStopped()
 {
-    TmrDownload->stop();
     m_ui->PBar->hide();
-    TmrDownloadMnt->stop();
+    m_tmrDownloadMnt->stop();
 }

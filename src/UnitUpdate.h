@@ -1,7 +1,5 @@
 #pragma once
 
-#include "download/DownloadSequence.h"
-
 #include <QByteArray>
 #include <QWidget>
 
@@ -12,10 +10,14 @@ class QTimer;
 namespace Ui {
 class TFormUpdate;
 }
+namespace core {
+class DeviceSession;
+}
 
-// The firmware update window: loads an image file, downloads it into the device in a timed
-// sequence, and reads the device's firmware version.
-class TFormUpdate : public QWidget, private download::DownloadPort
+// The firmware update window: loads an image file, downloads it into the device through the
+// device session (which steps the download on its own 100 ms timer), and reads the device's
+// firmware version.
+class TFormUpdate : public QWidget
 {
     Q_OBJECT
 
@@ -28,20 +30,18 @@ public:
     quint32 DownloadBaseAddress() const { return m_downloadBaseAddress; }
     void SetDownloadBaseAddress(quint32 address) { m_downloadBaseAddress = address; }
 
-    // The translated "ACK_DOWNLOAD:" reply, read by the download sequence.
-    QByteArray ReplyText() const { return Sequence.ReplyText; }
-    void SetReplyText(const QByteArray &text) { Sequence.ReplyText = text; }
+    // The translated "ACK_DOWNLOAD:" reply the download reads next.
+    QByteArray ReplyText() const;
 
     // The image last loaded; empty before the first load and after a failed one.
-    QByteArray ImageBuffer;
-
-    download::DownloadSequence Sequence{ *this };
-    QTimer *TmrDownload = nullptr;
-    QTimer *TmrDownloadMnt = nullptr;
+    const QByteArray &ImageBuffer() const { return m_imageBuffer; }
 
     QString StatusText() const;
-    void SetStatusText(const QString &text) override;
+    void SetStatusText(const QString &text);
     void SetVersionText(const QString &text);
+
+    // Shows the session's download: its status texts, progress and end.
+    void AttachDownload(core::DeviceSession &session);
 
     Ui::TFormUpdate *ui() const { return m_ui.get(); }
 
@@ -49,7 +49,6 @@ public Q_SLOTS:
     void BtnOpenClick();
     void BtnDownloadClick();
     void BtnReadClick();
-    void TmrDownloadTimer();
     void TmrDownloadMntTimer();
 
 protected:
@@ -61,16 +60,13 @@ private:
     bool LoadImage(const QString &path);
     // An image longer than phase 1 writes is cut: the engineer says whether to go on.
     bool ConfirmTruncation();
-
-    // download::DownloadPort
-    void SendCommand(const char *bytes, int count) override;
-    void StartReceivePolling() override;
-    void StepProgress() override;
-    void Stopped() override;
-    void HoldOtherCommands(bool hold) override;
-    void AbandonBlock() override;
+    void StepProgress();
+    void DownloadStopped();
 
     std::unique_ptr<Ui::TFormUpdate> m_ui;
+    core::DeviceSession *m_session = nullptr;
+    QTimer *m_tmrDownloadMnt = nullptr;
+    QByteArray m_imageBuffer;
     quint32 m_downloadBaseAddress = 0;
     QString m_initialFolder;
     bool m_shownOnce = false;

@@ -224,7 +224,7 @@ void TestAddresses::blankFieldStopsSend()
     QTest::qWait(300);
     QCOMPARE(fieldTexts(), before);
     QCOMPARE(mainStatus(), QStringLiteral("before"));
-    QVERIFY(!FormComNet->SockHandle);
+    QVERIFY(!testsupport::link().IsConnected());
     QCOMPARE(m_device->counters().connections, 0);
     QVERIFY(m_device->receivedCommands().isEmpty());
 }
@@ -361,7 +361,7 @@ void TestAddresses::readWhileTheDeviceIsUnreachable()
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->shown().front().text, QStringLiteral("Error:connect(), Code = 10061\n\n"));
     QCOMPARE(mainStatus(), QString());
-    QVERIFY(!FormComNet->SockHandle);
+    QVERIFY(!testsupport::link().IsConnected());
 }
 
 void TestAddresses::macSendIsUpperCased_data()
@@ -438,12 +438,12 @@ void TestAddresses::macRepliesReachTheHiddenWindow()
     QTest::mouseClick(FormMain->ui()->BtnRead, Qt::LeftButton);
     waitMainStatus(QStringLiteral("IP Address Received"));
     QVERIFY(m_device->sendUnsolicited("ACK_REQ_MAC:AABBCCDDEEFF\r"));
-    FormComNet->StartReceivePolling();
+    testsupport::link().StartReceivePolling();
     QVERIFY(waitFor(
             [] { return FormMacAdr->StatusText() == QLatin1String("MAC Address Received"); },
             3000));
     QVERIFY(m_device->sendUnsolicited("ACK_SET_MAC:0"));
-    FormComNet->StartReceivePolling();
+    testsupport::link().StartReceivePolling();
     QVERIFY(waitFor(
             [] { return FormMacAdr->StatusText() == QLatin1String("MAC Address Set Failed"); },
             3000));

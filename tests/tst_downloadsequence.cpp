@@ -77,27 +77,25 @@ struct PortCall
     Kind kind = Send;
     QByteArray bytes;
     QString text;
-    const char *pointer = nullptr;
 };
 
 class RecordingPort final : public download::DownloadPort
 {
 public:
-    void SendCommand(const char *bytes, int count) override
+    void SendCommand(QByteArrayView bytes) override
     {
         PortCall call;
         call.kind = PortCall::Send;
-        call.bytes = count >= 0 ? QByteArray(bytes, count) : QByteArray("<negative count>");
-        call.pointer = bytes;
+        call.bytes = bytes.toByteArray();
         calls.append(call);
     }
-    void StartReceivePolling() override { calls.append({ PortCall::Poll, {}, {}, nullptr }); }
+    void StartReceivePolling() override { calls.append({ PortCall::Poll, {}, {} }); }
     void SetStatusText(const QString &text) override
     {
-        calls.append({ PortCall::Status, {}, text, nullptr });
+        calls.append({ PortCall::Status, {}, text });
     }
-    void StepProgress() override { calls.append({ PortCall::Progress, {}, {}, nullptr }); }
-    void Stopped() override { calls.append({ PortCall::Stop, {}, {}, nullptr }); }
+    void StepProgress() override { calls.append({ PortCall::Progress, {}, {} }); }
+    void Stopped() override { calls.append({ PortCall::Stop, {}, {} }); }
 
     QList<PortCall> calls;
 };
@@ -175,13 +173,13 @@ public:
     TickRecord tick()
     {
         TickRecord record;
-        record.stateBefore = seq.DownloadState;
+        record.stateBefore = int(seq.DownloadState());
         const qsizetype first = port.calls.size();
         seq.Tick();
-        record.stateAfter = seq.DownloadState;
-        record.busyAfter = seq.DownloadBusy;
+        record.stateAfter = int(seq.DownloadState());
+        record.busyAfter = seq.DownloadBusy();
         record.baseAfter = seq.BaseAddress();
-        record.replyAfter = seq.ReplyText;
+        record.replyAfter = seq.ReplyText();
         record.calls = port.calls.mid(first);
         ticks.append(record);
         return record;
@@ -189,7 +187,7 @@ public:
 
     void deliver(QByteArrayView payload)
     {
-        seq.ReplyText = protocol::TranslateDownloadReply(payload, seq.ReplyText);
+        seq.SetReplyText(protocol::TranslateDownloadReply(payload, seq.ReplyText()));
     }
 
     // A device that accepts everything: a size acknowledgement for an announce, success for a block.
@@ -229,7 +227,7 @@ public:
     void runToState(int state)
     {
         while (!stopped() && ticks.size() < MaxTicks) {
-            if (!ticks.isEmpty() && seq.DownloadState == state)
+            if (!ticks.isEmpty() && int(seq.DownloadState()) == state)
                 return;
             const TickRecord record = tick();
             for (const PortCall &call : record.calls) {
@@ -309,7 +307,7 @@ enum Outcome { Success, Failure, StillWaiting };
 void setReply(Rig &rig, const QByteArray &reply, bool direct)
 {
     if (direct)
-        rig.seq.ReplyText = reply;
+        rig.seq.SetReplyText(reply);
     else
         rig.deliver(reply);
 }
@@ -361,20 +359,20 @@ private:
 void TestDownloadSequence::startOnlyArms()
 {
     Rig rig;
-    QCOMPARE(rig.seq.DownloadBusy, 0);
-    QCOMPARE(rig.seq.DownloadState, 0);
+    QCOMPARE(rig.seq.DownloadBusy(), 0);
+    QCOMPARE(int(rig.seq.DownloadState()), 0);
 
     rig.start(testsupport::PatternedImage(WorkedLength), NormalBase);
     // The first step belongs to the first tick.
-    QCOMPARE(rig.seq.DownloadBusy, 1);
-    QCOMPARE(rig.seq.DownloadState, 0);
+    QCOMPARE(rig.seq.DownloadBusy(), 1);
+    QCOMPARE(int(rig.seq.DownloadState()), 0);
     QCOMPARE(rig.seq.BaseAddress(), NormalBase);
     QVERIFY(rig.port.calls.isEmpty());
 
     const TickRecord first = rig.tick();
     QVERIFY(first.calls.isEmpty());
     QCOMPARE(first.stateAfter, 1);
-    QCOMPARE(static_cast<qsizetype>(rig.seq.DownloadLength), WorkedLength);
+    QCOMPARE(static_cast<qsizetype>(rig.seq.DownloadLength()), WorkedLength);
 }
 
 void TestDownloadSequence::workedExample()
@@ -450,19 +448,20 @@ void TestDownloadSequence::workedExample()
     QCOMPARE(rig.lastStatus(), QStringLiteral("Update Complete"));
     QCOMPARE(rig.count(PortCall::Progress), qsizetype(0));
     QCOMPARE(rig.count(PortCall::Stop), qsizetype(1));
-    QCOMPARE(rig.seq.DownloadBusy, 0);
-    QCOMPARE(rig.seq.DownloadState, 0);
+    QCOMPARE(rig.seq.DownloadBusy(), 0);
+    QCOMPARE(int(rig.seq.DownloadState()), 0);
 }
 
 void TestDownloadSequence::blocksGoStraightFromTheImage()
 {
+    const QByteArray image = testsupport::PatternedImage(WorkedLength);
     Rig rig;
-    rig.start(testsupport::PatternedImage(WorkedLength), NormalBase);
+    rig.start(image, NormalBase);
     rig.run();
     const QList<PortCall> blocks = rig.blockSends();
     QCOMPARE(blocks.size(), WorkedOffsets.size());
     for (qsizetype i = 0; i < blocks.size(); ++i)
-        QVERIFY(blocks[i].pointer == rig.seq.Image().constData() + WorkedOffsets[i]);
+        QVERIFY(blocks[i].bytes == image.mid(WorkedOffsets[i], blocks[i].bytes.size()));
 }
 
 void TestDownloadSequence::fullRun_data()
@@ -575,9 +574,9 @@ void TestDownloadSequence::fullRun()
         QCOMPARE(rig.ticks[i].busyAfter, 1);
     QVERIFY(!rig.ticks.last().calls.isEmpty());
     QVERIFY(rig.ticks.last().calls.last().kind == PortCall::Stop);
-    QCOMPARE(rig.seq.DownloadBusy, 0);
-    QCOMPARE(rig.seq.DownloadState, 0);
-    QCOMPARE(static_cast<qsizetype>(rig.seq.DownloadLength), length);
+    QCOMPARE(rig.seq.DownloadBusy(), 0);
+    QCOMPARE(int(rig.seq.DownloadState()), 0);
+    QCOMPARE(static_cast<qsizetype>(rig.seq.DownloadLength()), length);
     for (const TickRecord &record : rig.ticks)
         QCOMPARE(record.baseAfter, base);
     QCOMPARE(rig.seq.Image(), image);
@@ -623,16 +622,16 @@ void TestDownloadSequence::emptyImage()
 {
     Rig rig;
     rig.start(QByteArray(), NormalBase);
-    QCOMPARE(rig.seq.DownloadBusy, 1);
+    QCOMPARE(rig.seq.DownloadBusy(), 1);
     const int taken = rig.silentUntilStopped(50);
     QCOMPARE(taken, 3);
     QCOMPARE(rig.ticks[0].stateBefore, 0);
     QCOMPARE(rig.ticks[1].stateBefore, 99);
     QCOMPARE(rig.ticks[2].stateBefore, 100);
     QCOMPARE(describe(rig.port.calls, {}), trace({ "stopped" }));
-    QCOMPARE(rig.seq.DownloadBusy, 0);
-    QCOMPARE(rig.seq.DownloadState, 0);
-    QCOMPARE(rig.seq.DownloadLength, 0);
+    QCOMPARE(rig.seq.DownloadBusy(), 0);
+    QCOMPARE(int(rig.seq.DownloadState()), 0);
+    QCOMPARE(rig.seq.DownloadLength(), 0);
 }
 
 void TestDownloadSequence::resultTable()
@@ -763,7 +762,7 @@ void TestDownloadSequence::phase2Result()
         QCOMPARE(describe(next.calls, image), trace({ "stopped" }));
         QCOMPARE(rig.lastStatus(), status);
         QCOMPARE(rig.sends().size(), qsizetype(12));
-        QCOMPARE(rig.seq.DownloadBusy, 0);
+        QCOMPARE(rig.seq.DownloadBusy(), 0);
         return;
     }
     QCOMPARE(describe(next.calls, image),
@@ -803,7 +802,7 @@ void TestDownloadSequence::noSizeAcknowledgement()
     QCOMPARE(rig.port.calls.size(), callsBefore + 2);
     QVERIFY(rig.port.calls.last().kind == PortCall::Stop);
     QCOMPARE(rig.lastStatus(), QStringLiteral("Error!!(Timeout)"));
-    QCOMPARE(rig.seq.DownloadBusy, 0);
+    QCOMPARE(rig.seq.DownloadBusy(), 0);
 }
 
 void TestDownloadSequence::waitTable(const QList<int> &silentTicks, int limit)
@@ -891,7 +890,7 @@ void TestDownloadSequence::noResult()
     // A time-out ends the sequence in either phase.
     QCOMPARE(rig.sends().size(), blockNumber);
     QCOMPARE(rig.count(PortCall::Progress), qsizetype(50));
-    QCOMPARE(rig.seq.DownloadBusy, 0);
+    QCOMPARE(rig.seq.DownloadBusy(), 0);
 }
 
 void TestDownloadSequence::resultWaitBoundary_data()
@@ -1006,10 +1005,10 @@ void TestDownloadSequence::staleReplyIsEmptiedBySend()
     Rig rig;
     rig.start(image, NormalBase);
     rig.runToState(sendingState);
-    QCOMPARE(rig.seq.DownloadState, sendingState);
+    QCOMPARE(int(rig.seq.DownloadState()), sendingState);
     const qsizetype sendsBefore = rig.sends().size();
 
-    rig.seq.ReplyText = stale;
+    rig.seq.SetReplyText(stale);
     const TickRecord sending = rig.tick();
     QCOMPARE(rig.sends().size(), sendsBefore + 1);
     QVERIFY(sending.replyAfter.isEmpty());
@@ -1048,7 +1047,7 @@ void TestDownloadSequence::busyUntilStop()
 
     Rig rig;
     rig.start(testsupport::PatternedImage(length), NormalBase);
-    QCOMPARE(rig.seq.DownloadBusy, 1);
+    QCOMPARE(rig.seq.DownloadBusy(), 1);
     rig.run(answeredUpTo);
     if (!lastReply.isEmpty()) {
         rig.deliver(lastReply);
@@ -1137,7 +1136,7 @@ void TestDownloadSequence::imageKept()
     rig.answerLastSend();
     rig.run();
     QVERIFY(rig.stopped());
-    QCOMPARE(static_cast<qsizetype>(rig.seq.DownloadLength), original.size());
+    QCOMPARE(static_cast<qsizetype>(rig.seq.DownloadLength()), original.size());
     QCOMPARE(rig.announces(), WorkedAnnounces);
     const QList<PortCall> blocks = rig.blockSends();
     QCOMPARE(blocks.size(), WorkedOffsets.size());
@@ -1156,19 +1155,19 @@ void TestDownloadSequence::restartAfterStop()
     rig.run(4);
     rig.silentUntilStopped(); // result time-out in phase 1 block 1
     QVERIFY(rig.stopped());
-    rig.seq.ReplyText = "SizeOK"; // a late reply after the stop
+    rig.seq.SetReplyText("SizeOK"); // a late reply after the stop
 
     const QByteArray second = testsupport::PatternedImage(0x50000, 0x77);
     const qsizetype callsBefore = rig.port.calls.size();
     const qsizetype ticksBefore = rig.ticks.size();
     rig.start(second, 0);
-    QCOMPARE(rig.seq.DownloadBusy, 1);
-    QCOMPARE(rig.seq.DownloadState, 0);
+    QCOMPARE(rig.seq.DownloadBusy(), 1);
+    QCOMPARE(int(rig.seq.DownloadState()), 0);
     QCOMPARE(rig.seq.BaseAddress(), 0u);
 
     // The late reply is still there until the first announce empties it.
     QVERIFY(rig.tick().calls.isEmpty());
-    QCOMPARE(rig.seq.ReplyText, QByteArray("SizeOK"));
+    QCOMPARE(rig.seq.ReplyText(), QByteArray("SizeOK"));
     const TickRecord announce = rig.tick();
     QVERIFY(announce.replyAfter.isEmpty());
     rig.answerLastSend();
@@ -1193,17 +1192,14 @@ void TestDownloadSequence::restartAfterStop()
     QVERIFY(blocks[1] == second.mid(0x20000, FullBlock));
     QVERIFY(blocks[2] == second.mid(0x40000, 0x10000));
     QVERIFY(blocks[3] == second.mid(0x40000, 0x10000));
-    QCOMPARE(rig.seq.DownloadLength, 0x50000);
+    QCOMPARE(rig.seq.DownloadLength(), 0x50000);
 }
 
 // Remembers, at every send, whether other windows' commands were being held back.
 class HoldPort final : public download::DownloadPort
 {
 public:
-    void SendCommand(const char *bytes, int count) override
-    {
-        sends.append({ QByteArray(bytes, count), hold });
-    }
+    void SendCommand(QByteArrayView bytes) override { sends.append({ bytes.toByteArray(), hold }); }
     void StartReceivePolling() override { }
     void SetStatusText(const QString &) override { }
     void StepProgress() override { }
@@ -1248,7 +1244,7 @@ void TestDownloadSequence::otherCommandsHeldInsideEachBlock()
     HoldPort port;
     download::DownloadSequence seq(port);
     seq.Start(QByteArray(0x90000, '\x5a'), 0x1000000);
-    for (int tick = 0; tick < 2000 && (tick == 0 || seq.DownloadBusy); ++tick) {
+    for (int tick = 0; tick < 2000 && (tick == 0 || seq.DownloadBusy()); ++tick) {
         const qsizetype before = port.sends.size();
         seq.Tick();
         if (port.sends.size() == before)
@@ -1256,9 +1252,9 @@ void TestDownloadSequence::otherCommandsHeldInsideEachBlock()
         const bool announce = port.sends.back().bytes.startsWith("Download(");
         const QByteArray reply = announce ? sizeReply : resultReply;
         if (!reply.isEmpty())
-            seq.ReplyText = protocol::TranslateDownloadReply(reply, seq.ReplyText);
+            seq.SetReplyText(protocol::TranslateDownloadReply(reply, seq.ReplyText()));
     }
-    QCOMPARE(seq.DownloadBusy, 0);
+    QCOMPARE(seq.DownloadBusy(), 0);
     QVERIFY(!port.sends.isEmpty());
     for (const HoldPort::Sent &sent : std::as_const(port.sends)) {
         // An announce goes out with nothing held; its block goes out while others wait.

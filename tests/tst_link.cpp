@@ -11,7 +11,9 @@
 #include "ui_UnitMain.h"
 #include "ui_UnitUpdate.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextBlock>
@@ -82,19 +84,28 @@ private:
     int m_connections = 0;
 };
 
-// Waits until the link's socket holds at least `bytes` bytes, then runs one receive tick.
-bool tickWhenArrived(qsizetype bytes = 1)
+core::DeviceLink &link()
 {
-    if (!waitFor(
-                [bytes] {
-                    return FormComNet->SockHandle
-                            && FormComNet->SockHandle->bytesAvailable() >= bytes;
-                },
-                3000)) {
-        return false;
-    }
-    FormComNet->TmrPktRcvTimer();
-    return true;
+    return testsupport::link();
+}
+
+// Waits until the link has made `count` receives in all.
+bool waitReceives(const QSignalSpy &receives, qsizetype count)
+{
+    return waitFor([&receives, count] { return receives.size() >= count; }, 3000);
+}
+
+QByteArray receiveAt(const QSignalSpy &receives, qsizetype index)
+{
+    return receives.at(index).first().toByteArray();
+}
+
+QStringList texts(const QSignalSpy &spy)
+{
+    QStringList all;
+    for (const QList<QVariant> &emission : spy)
+        all << emission.first().toString();
+    return all;
 }
 
 quint16 closedPort()
@@ -142,14 +153,14 @@ private Q_SLOTS:
     void replyInOnePiece();
     void replyInTwoPiecesIsReassembled();
     void twoRepliesInOneReceiveAreBothHandled();
-    void longLineIsReceivedInSeveralTicks();
+    void longLineIsReceivedInChunks();
     void textEndsAtNul();
     void loneZeroIsNotHandedOn();
     void quietTickKeepsPolling();
     void deviceCloseAndNextCommandReconnects();
     void deviceResetAndNextCommandReconnects();
     void replyJustBeforeCloseIsNotLost();
-    void realTimerDeliversTheReply();
+    void readButtonShowsTheReply();
 
     void connectButtonOpensANewConnection();
     void connectButtonUsesEditedFields();
@@ -214,7 +225,7 @@ void TestLink::settingsFillTheFields()
     QCOMPARE(FormComNet->ui()->edtIPADR->text(), address);
     QCOMPARE(FormComNet->ui()->edtPORT->text(), port);
     // Read once, never connected at start.
-    QVERIFY(!FormComNet->SockHandle);
+    QVERIFY(!link().IsConnected());
     QCOMPARE(m_boxes->count(), 0);
 }
 
@@ -222,36 +233,42 @@ void TestLink::connectSucceeds()
 {
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
+    QSignalSpy statuses(&link(), &core::DeviceLink::statusChanged);
     QVERIFY(FormComNet->ConnectLink());
     QCOMPARE(FormComNet->StatusText(), QStringLiteral("Connect Complete"));
-    QVERIFY(FormComNet->SockHandle);
+    QCOMPARE(texts(statuses),
+             (QStringList{ QStringLiteral("127.0.0.1Connect..."),
+                           QStringLiteral("Connect Complete") }));
+    QVERIFY(link().IsConnected());
     QVERIFY(peer.waitConnected());
-    QCOMPARE(FormComNet->SockAddr.address, 0x7F000001u);
-    QCOMPARE(FormComNet->SockAddr.port, peer.port());
-    // A recorded connection is used as it is, without any network call.
-    QTcpSocket *first = FormComNet->SockHandle;
+    // A recorded connection is used as it is, without any network call: with nobody listening
+    // any more, a new attempt would fail.
     peer.stop();
     QVERIFY(FormComNet->ConnectLink());
-    QCOMPARE(FormComNet->SockHandle, first);
+    QCOMPARE(statuses.size(), 2);
+    QCOMPARE(link().SendCommand(QByteArray("ReqVer\r")), 7);
+    QVERIFY(peer.waitReceived(7));
+    QCOMPARE(peer.takeReceived(), QByteArray("ReqVer\r"));
+    QCOMPARE(peer.connections(), 1);
     QCOMPARE(m_boxes->count(), 0);
 }
 
 void TestLink::connectRefusedIsReportedOnce()
 {
     aim(QStringLiteral("127.0.0.1"), closedPort());
-    FormComNet->StartReceivePolling();
+    link().StartReceivePolling();
     QVERIFY(!FormComNet->ConnectLink());
     const QString expected = QStringLiteral("Error:connect(), Code = 10061\n\n");
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->shown().front().text, expected);
     QCOMPARE(m_boxes->shown().front().style, platform::mb::Ok | platform::mb::IconWarning);
     QCOMPARE(FormComNet->StatusText(), expected);
-    QVERIFY(!FormComNet->SockHandle);
+    QVERIFY(!link().IsConnected());
     // Nothing left behind: no socket child of the window survives the failure.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(FormComNet->findChildren<QTcpSocket *>().size(), 0);
-    // The polling timer is left as it was: it only stops itself.
-    QVERIFY(FormComNet->TmrPktRcv->isActive());
+    // Polling is left as it was: only a receive or a lost connection ends it.
+    QVERIFY(link().IsPolling());
 }
 
 void TestLink::addressAndPortAreCheckedFirst_data()
@@ -259,11 +276,10 @@ void TestLink::addressAndPortAreCheckedFirst_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("error");
-    QTest::addColumn<quint32>("aimedAt");
+    QTest::addColumn<quint32>("peerAt"); // where a peer listens (its port is used), 0: nowhere
 
     const QString badAddress = QStringLiteral("Error: invalid IP address");
     const QString badPort = QStringLiteral("Error: invalid port");
-    const QString refused = QStringLiteral("Error:connect(), Code = 10061\n\n");
     QTest::newRow("short form") << QStringLiteral("127.1") << QStringLiteral("2000") << badAddress
                                 << 0u;
     QTest::newRow("hex") << QStringLiteral("0x7f.0.0.1") << QStringLiteral("2000") << badAddress
@@ -281,12 +297,12 @@ void TestLink::addressAndPortAreCheckedFirst_data()
     QTest::newRow("port not a number")
             << QStringLiteral("127.0.0.1") << QStringLiteral("20x") << badPort << 0u;
     QTest::newRow("port empty") << QStringLiteral("127.0.0.1") << QString() << badPort << 0u;
-    // Leading zeros are decimal: .010 is ten, not eight.
+    // Leading zeros are decimal: .010 is ten, not eight (where nobody listens).
     QTest::newRow("leading zeros are decimal")
-            << QStringLiteral("127.000.000.010") << QStringLiteral("CLOSED") << refused
+            << QStringLiteral("127.000.000.010") << QStringLiteral("PEER") << QString()
             << 0x7F00000Au;
     QTest::newRow("blanks around are trimmed")
-            << QStringLiteral(" 127.0.0.1\t") << QStringLiteral("CLOSED") << refused << 0x7F000001u;
+            << QStringLiteral(" 127.0.0.1\t") << QStringLiteral("PEER") << QString() << 0x7F000001u;
     QTest::newRow("any address: no device there")
             << QStringLiteral("0.0.0.0") << QStringLiteral("2000")
             << QStringLiteral("Error:connect(), Code = 10049\n\n") << 0u;
@@ -297,34 +313,48 @@ void TestLink::addressAndPortAreCheckedFirst()
     QFETCH(QString, address);
     QFETCH(QString, port);
     QFETCH(QString, error);
-    QFETCH(quint32, aimedAt);
+    QFETCH(quint32, peerAt);
 
+    std::unique_ptr<LoopbackPeer> peer;
+    if (peerAt)
+        peer = std::make_unique<LoopbackPeer>(QHostAddress(peerAt));
     FormComNet->ui()->edtIPADR->setText(address);
-    FormComNet->ui()->edtPORT->setText(
-            port == QLatin1String("CLOSED") ? QString::number(closedPort()) : port);
-    QVERIFY(!FormComNet->ConnectLink());
+    FormComNet->ui()->edtPORT->setText(peer ? QString::number(peer->port()) : port);
+    QCOMPARE(FormComNet->ConnectLink(), error.isEmpty());
+    if (error.isEmpty()) {
+        QVERIFY(peer->waitConnected());
+        QCOMPARE(FormComNet->StatusText(), QStringLiteral("Connect Complete"));
+        QCOMPARE(m_boxes->count(), 0);
+        return;
+    }
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->shown().front().text, error);
     QCOMPARE(FormComNet->StatusText(), error);
-    QVERIFY(!FormComNet->SockHandle);
-    if (aimedAt)
-        QCOMPARE(FormComNet->SockAddr.address, aimedAt);
+    QVERIFY(!link().IsConnected());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(FormComNet->findChildren<QTcpSocket *>().size(), 0);
 }
 
 void TestLink::noFailedSocketWhileTheBoxIsOpen()
 {
-    // Ticks that run while the box is open must find no connection, not a broken one.
+    // Ticks that run while the box is open must find no connection, not a broken one: a broken
+    // one would show "Disconnected" or a receive error.
     aim(QStringLiteral("127.0.0.1"), closedPort());
-    FormComNet->StartReceivePolling();
-    bool sawSocket = false;
-    m_boxes->setWhileOpen([&sawSocket] {
-        FormComNet->TmrPktRcvTimer();
-        sawSocket = FormComNet->SockHandle != nullptr;
+    link().StartReceivePolling();
+    QSignalSpy statuses(&link(), &core::DeviceLink::statusChanged);
+    QSignalSpy ticks(testsupport::pollTimer(), &QTimer::timeout);
+    bool ticked = false;
+    bool recorded = true;
+    m_boxes->setWhileOpen([&] {
+        ticked = waitFor([&ticks] { return ticks.size() >= 2; }, 1000);
+        recorded = link().IsConnected() || link().IsConnecting();
     });
-    FormComNet->ConnectLink();
-    QVERIFY(!sawSocket);
+    QVERIFY(!FormComNet->ConnectLink());
+    QVERIFY(ticked);
+    QVERIFY(!recorded);
+    QCOMPARE(texts(statuses),
+             (QStringList{ QStringLiteral("127.0.0.1Connect..."),
+                           QStringLiteral("Error:connect(), Code = 10061\n\n") }));
     QCOMPARE(FormComNet->StatusText(), QStringLiteral("Error:connect(), Code = 10061\n\n"));
 }
 
@@ -336,10 +366,9 @@ void TestLink::sendWritesExactlyTheBytes()
     QByteArray block(0x20000, '\0');
     for (int i = 0; i < block.size(); ++i)
         block[i] = static_cast<char>(i * 7 + (i >> 8));
-    QCOMPARE(FormComNet->SendCommand("ReqVer\r", 7), 7);
-    QVERIFY(FormComNet->TmrPktRcv->isActive());
-    QCOMPARE(FormComNet->SendCommand(block.constData(), static_cast<int>(block.size())),
-             static_cast<int>(block.size()));
+    QCOMPARE(link().SendCommand(QByteArray("ReqVer\r")), 7);
+    QVERIFY(link().IsPolling());
+    QCOMPARE(link().SendCommand(block), static_cast<int>(block.size()));
     QVERIFY(peer.waitReceived(7 + block.size()));
     QCOMPARE(peer.takeReceived(), QByteArray("ReqVer\r") + block);
 }
@@ -348,25 +377,37 @@ void TestLink::sendWithoutConnectionSendsNothing()
 {
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
-    QCOMPARE(FormComNet->SendCommand("ReqVer\r", 7), 7);
-    QVERIFY(!FormComNet->TmrPktRcv->isActive());
+    QCOMPARE(link().SendCommand(QByteArray("ReqVer\r")), 7);
+    QVERIFY(!link().IsPolling());
     QTest::qWait(50);
     QCOMPARE(peer.connections(), 0);
 }
 
 void TestLink::startPollingDoesNotRestartTheTimer()
 {
-    FormComNet->StartReceivePolling();
-    QVERIFY(FormComNet->TmrPktRcv->isActive());
-    QCOMPARE(FormComNet->TmrPktRcv->interval(), 100);
-    QCOMPARE(FormComNet->TmrPktRcv->timerType(), Qt::PreciseTimer);
-    QTest::qWait(60);
-    const int remaining = FormComNet->TmrPktRcv->remainingTime();
-    FormComNet->StartReceivePolling();
-    QVERIFY(FormComNet->TmrPktRcv->remainingTime() <= remaining);
-    // Without a connection a tick does nothing and polling goes on.
-    FormComNet->TmrPktRcvTimer();
-    QVERIFY(FormComNet->TmrPktRcv->isActive());
+    // Without a connection the ticks do nothing and polling goes on.
+    FormComNet->SetStatusText(QStringLiteral("before"));
+    QSignalSpy ticks(testsupport::pollTimer(), &QTimer::timeout);
+    link().StartReceivePolling();
+    QVERIFY(waitFor([&ticks] { return ticks.size() >= 2; }, 1000));
+    QVERIFY(link().IsPolling());
+    QCOMPARE(FormComNet->StatusText(), QStringLiteral("before"));
+
+    // Enabling polling again and again must not put off the tick that notices a closed
+    // connection.
+    LoopbackPeer peer;
+    aim(QStringLiteral("127.0.0.1"), peer.port());
+    QVERIFY(FormComNet->ConnectLink());
+    QVERIFY(peer.waitConnected());
+    peer.socket()->disconnectFromHost();
+    QElapsedTimer clock;
+    clock.start();
+    while (FormComNet->StatusText() != QLatin1String("Disconnected\n") && clock.elapsed() < 2000) {
+        link().StartReceivePolling();
+        QTest::qWait(20);
+    }
+    QCOMPARE(FormComNet->StatusText(), QStringLiteral("Disconnected\n"));
+    QVERIFY(!link().IsConnected());
 }
 
 void TestLink::replyInOnePiece()
@@ -374,15 +415,19 @@ void TestLink::replyInOnePiece()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
     QVERIFY(peer.waitConnected());
+    QSignalSpy receives(&link(), &core::DeviceLink::received);
+    QSignalSpy ticks(testsupport::pollTimer(), &QTimer::timeout);
     peer.send("ACK_SET_IP:1\r\n");
-    QVERIFY(tickWhenArrived(14));
-    QCOMPARE(mainStatus(), QStringLiteral("IP Address Set Complete"));
-    QCOMPARE(FormComNet->RcvMsg, QByteArray("ACK_SET_IP:1\r\n"));
+    link().StartReceivePolling();
+    QVERIFY(waitFor([] { return mainStatus() == QLatin1String("IP Address Set Complete"); }, 3000));
+    // Handed over as its bytes came, not at the next tick.
+    QCOMPARE(ticks.size(), 0);
+    QCOMPARE(receives.size(), 1);
+    QCOMPARE(receiveAt(receives, 0), QByteArray("ACK_SET_IP:1\r\n"));
     QVERIFY(FormComNet->ui()->MemoComMsg->toPlainText().startsWith(QStringLiteral("ACK_SET_IP:1")));
     // One reply handed on: polling stops until the next command.
-    QVERIFY(!FormComNet->TmrPktRcv->isActive());
+    QVERIFY(!link().IsPolling());
 }
 
 void TestLink::replyInTwoPiecesIsReassembled()
@@ -390,18 +435,22 @@ void TestLink::replyInTwoPiecesIsReassembled()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
     QVERIFY(peer.waitConnected());
+    QSignalSpy receives(&link(), &core::DeviceLink::received);
+    link().StartReceivePolling();
     peer.send("ACK_REQ_VER:2.");
-    QVERIFY(tickWhenArrived(14));
+    QVERIFY(waitReceives(receives, 1));
     QCOMPARE(FormUpdate->StatusText(), QString());
     // Still waiting for the rest of the line.
-    QVERIFY(FormComNet->TmrPktRcv->isActive());
+    QCOMPARE(link().PendingReplyBytes(), qsizetype(14));
+    QVERIFY(link().IsPolling());
     peer.send("05\r\n");
-    QVERIFY(tickWhenArrived(4));
+    QVERIFY(waitFor([] { return FormUpdate->StatusText() == QLatin1String("Version Received"); },
+                    3000));
     QCOMPARE(FormUpdate->ui()->STextVersion->text(), QStringLiteral("2.05"));
-    QCOMPARE(FormUpdate->StatusText(), QStringLiteral("Version Received"));
-    QVERIFY(!FormComNet->TmrPktRcv->isActive());
+    QCOMPARE(receives.size(), 2);
+    QCOMPARE(link().PendingReplyBytes(), qsizetype(0));
+    QVERIFY(!link().IsPolling());
 }
 
 void TestLink::twoRepliesInOneReceiveAreBothHandled()
@@ -409,35 +458,49 @@ void TestLink::twoRepliesInOneReceiveAreBothHandled()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
     QVERIFY(peer.waitConnected());
+    QSignalSpy receives(&link(), &core::DeviceLink::received);
+    link().StartReceivePolling();
     peer.send("ACK_SET_IP:1\nACK_REQ_VER:2.00\n");
-    QVERIFY(tickWhenArrived(30));
+    QVERIFY(waitFor([] { return FormUpdate->ui()->STextVersion->text() == QLatin1String("2.00"); },
+                    3000));
     QCOMPARE(mainStatus(), QStringLiteral("IP Address Set Complete"));
-    QCOMPARE(FormUpdate->ui()->STextVersion->text(), QStringLiteral("2.00"));
+    QCOMPARE(receives.size(), 1);
 }
 
-void TestLink::longLineIsReceivedInSeveralTicks()
+void TestLink::longLineIsReceivedInChunks()
 {
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
     QVERIFY(peer.waitConnected());
-    const QByteArray mac(10 * 1024, 'A');
+    QSignalSpy receives(&link(), &core::DeviceLink::received);
+    QSignalSpy ticks(testsupport::pollTimer(), &QTimer::timeout);
+    QByteArray mac;
+    while (mac.size() < 10 * 1024)
+        mac += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    mac.truncate(10 * 1024);
     const QByteArray line = "ACK_REQ_MAC:" + mac + "\r\n";
+    // Sent while receiving is off: it waits in the socket until receiving is enabled.
     peer.send(line);
-    QVERIFY(waitFor([&] { return FormComNet->SockHandle->bytesAvailable() >= line.size(); }, 3000));
-    int ticks = 0;
-    while (FormComNet->TmrPktRcv->isActive() && ticks < 10) {
-        FormComNet->TmrPktRcvTimer();
-        ++ticks;
-        // At most 4096 bytes per receive.
-        QVERIFY(FormComNet->RcvMsg.size() <= 4096);
-    }
-    QCOMPARE(ticks, 3);
+    QTest::qWait(200);
+    QVERIFY(receives.isEmpty());
+    QCOMPARE(FormMacAdr->ui()->EdtMacAdr->text(), QString());
+
+    link().StartReceivePolling();
+    QVERIFY(waitFor([] { return !FormMacAdr->StatusText().isEmpty(); }, 3000));
     QCOMPARE(FormMacAdr->ui()->EdtMacAdr->text(), QString::fromLatin1(mac));
     QCOMPARE(FormMacAdr->StatusText(), QStringLiteral("MAC Address Received"));
+    // Everything that waited is taken at once, 4096 bytes a receive, without waiting for a tick.
+    QCOMPARE(ticks.size(), 0);
+    QCOMPARE(receives.size(), 3);
+    QCOMPARE(receiveAt(receives, 0), line.first(4096));
+    QCOMPARE(receiveAt(receives, 1), line.sliced(4096, 4096));
+    QCOMPARE(receiveAt(receives, 2), line.sliced(8192));
+    // The view shows the last receive.
+    QCOMPARE(FormComNet->ui()->MemoComMsg->toPlainText().trimmed(),
+             QString::fromLatin1(line.sliced(8192)).trimmed());
+    QVERIFY(!link().IsPolling());
 }
 
 void TestLink::textEndsAtNul()
@@ -445,16 +508,19 @@ void TestLink::textEndsAtNul()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
     QVERIFY(peer.waitConnected());
+    QSignalSpy receives(&link(), &core::DeviceLink::received);
+    link().StartReceivePolling();
     peer.send(QByteArray("ACK_SET_IP:1\0\nACK_SET_IP:0\n", 28));
-    QVERIFY(tickWhenArrived(28));
-    QCOMPARE(FormComNet->RcvMsg, QByteArray("ACK_SET_IP:1"));
+    QVERIFY(waitReceives(receives, 1));
+    QCOMPARE(receiveAt(receives, 0), QByteArray("ACK_SET_IP:1"));
+    QCOMPARE(FormComNet->ui()->MemoComMsg->toPlainText(), QStringLiteral("ACK_SET_IP:1"));
     QCOMPARE(mainStatus(), QString());
-    // The text after the NUL is gone with this receive.
+    // The text after the NUL is gone with this receive; the line waits for its end.
+    QVERIFY(link().IsPolling());
     peer.send("\n");
-    QVERIFY(tickWhenArrived(1));
-    QCOMPARE(mainStatus(), QStringLiteral("IP Address Set Complete"));
+    QVERIFY(waitFor([] { return mainStatus() == QLatin1String("IP Address Set Complete"); }, 3000));
+    QCOMPARE(receives.size(), 2);
 }
 
 void TestLink::loneZeroIsNotHandedOn()
@@ -462,25 +528,26 @@ void TestLink::loneZeroIsNotHandedOn()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
     QVERIFY(peer.waitConnected());
+    QSignalSpy receives(&link(), &core::DeviceLink::received);
+    link().StartReceivePolling();
     peer.send("0");
-    QVERIFY(tickWhenArrived(1));
+    QVERIFY(waitReceives(receives, 1));
     QCOMPARE(FormComNet->ui()->MemoComMsg->toPlainText(), QStringLiteral("0"));
-    QVERIFY(!FormComNet->TmrPktRcv->isActive());
+    QVERIFY(!link().IsPolling());
     // A "0" that ends a reply line must not be lost with it... and it was not held either.
     peer.send("ACK_REQ_VER:1.\n");
-    FormComNet->StartReceivePolling();
-    QVERIFY(tickWhenArrived(15));
+    link().StartReceivePolling();
+    QVERIFY(waitReceives(receives, 2));
     QCOMPARE(FormUpdate->ui()->STextVersion->text(), QStringLiteral("1."));
     // Inside an unfinished line, "0" is part of it.
     peer.send("ACK_REQ_VER:3.");
-    FormComNet->StartReceivePolling();
-    QVERIFY(tickWhenArrived(14));
+    link().StartReceivePolling();
+    QVERIFY(waitReceives(receives, 3));
     peer.send("0");
-    QVERIFY(tickWhenArrived(1));
+    QVERIFY(waitReceives(receives, 4));
     peer.send("1\n");
-    QVERIFY(tickWhenArrived(2));
+    QVERIFY(waitReceives(receives, 5));
     QCOMPARE(FormUpdate->ui()->STextVersion->text(), QStringLiteral("3.01"));
 }
 
@@ -489,11 +556,12 @@ void TestLink::quietTickKeepsPolling()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
-    for (int i = 0; i < 5; ++i)
-        FormComNet->TmrPktRcvTimer();
-    QVERIFY(FormComNet->TmrPktRcv->isActive());
-    QVERIFY(FormComNet->SockHandle);
+    QSignalSpy ticks(testsupport::pollTimer(), &QTimer::timeout);
+    link().StartReceivePolling();
+    QVERIFY(waitFor([&ticks] { return ticks.size() >= 5; }, 2000));
+    QVERIFY(link().IsPolling());
+    QVERIFY(link().IsConnected());
+    QCOMPARE(FormComNet->StatusText(), QStringLiteral("Connect Complete"));
 }
 
 void TestLink::deviceCloseAndNextCommandReconnects()
@@ -501,16 +569,13 @@ void TestLink::deviceCloseAndNextCommandReconnects()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
+    link().StartReceivePolling();
     QVERIFY(peer.waitConnected());
     peer.socket()->disconnectFromHost();
-    QVERIFY(waitFor(
-            [] { return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState; },
-            3000));
-    FormComNet->TmrPktRcvTimer();
-    QCOMPARE(FormComNet->StatusText(), QStringLiteral("Disconnected\n"));
-    QVERIFY(!FormComNet->SockHandle);
-    QVERIFY(!FormComNet->TmrPktRcv->isActive());
+    QVERIFY(waitFor([] { return FormComNet->StatusText() == QLatin1String("Disconnected\n"); },
+                    3000));
+    QVERIFY(!link().IsConnected());
+    QVERIFY(!link().IsPolling());
     QCOMPARE(m_boxes->count(), 0);
 
     // The next command opens a new connection.
@@ -525,19 +590,18 @@ void TestLink::deviceResetAndNextCommandReconnects()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
+    link().StartReceivePolling();
     QVERIFY(peer.waitConnected());
     peer.reset();
-    QVERIFY(waitFor(
-            [] { return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState; },
-            3000));
-    FormComNet->TmrPktRcvTimer();
     // A reset reaches the tool as the end of the connection.
-    const QString status = FormComNet->StatusText();
-    QVERIFY2(status == QLatin1String("Disconnected\n")
-                     || status == QLatin1String("recv() failed: error 10054\n"),
-             qPrintable(status));
-    QVERIFY(!FormComNet->SockHandle);
+    QVERIFY(waitFor(
+            [] {
+                const QString status = FormComNet->StatusText();
+                return status == QLatin1String("Disconnected\n")
+                        || status == QLatin1String("recv() failed: error 10054\n");
+            },
+            3000));
+    QVERIFY(!link().IsConnected());
     QTest::mouseClick(FormUpdate->ui()->BtnRead, Qt::LeftButton);
     QVERIFY(peer.waitConnected(2));
     QVERIFY(peer.waitReceived(7));
@@ -549,21 +613,19 @@ void TestLink::replyJustBeforeCloseIsNotLost()
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
-    FormComNet->StartReceivePolling();
+    link().StartReceivePolling();
     QVERIFY(peer.waitConnected());
     peer.send("ACK_SET_IP:1\r\n");
     peer.socket()->disconnectFromHost();
-    QVERIFY(waitFor(
-            [] { return FormComNet->SockHandle->state() != QAbstractSocket::ConnectedState; },
-            3000));
-    FormComNet->TmrPktRcvTimer();
-    QCOMPARE(mainStatus(), QStringLiteral("IP Address Set Complete"));
-    FormComNet->StartReceivePolling();
-    FormComNet->TmrPktRcvTimer();
-    QCOMPARE(FormComNet->StatusText(), QStringLiteral("Disconnected\n"));
+    QVERIFY(waitFor([] { return mainStatus() == QLatin1String("IP Address Set Complete"); }, 3000));
+    // The close is noticed while polling runs.
+    link().StartReceivePolling();
+    QVERIFY(waitFor([] { return FormComNet->StatusText() == QLatin1String("Disconnected\n"); },
+                    3000));
+    QVERIFY(!link().IsConnected());
 }
 
-void TestLink::realTimerDeliversTheReply()
+void TestLink::readButtonShowsTheReply()
 {
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
@@ -572,7 +634,7 @@ void TestLink::realTimerDeliversTheReply()
     peer.send("ACK_REC_IP:127.0.0.1,1.2.3.4\r\n");
     QTRY_COMPARE_WITH_TIMEOUT(mainStatus(), QStringLiteral("IP Address Received"), 3000);
     QCOMPARE(FormMain->ui()->EdtIP2->text(), QStringLiteral("1.2.3.4"));
-    QTRY_VERIFY_WITH_TIMEOUT(!FormComNet->TmrPktRcv->isActive(), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(!link().IsPolling(), 1000);
 }
 
 void TestLink::connectButtonOpensANewConnection()
@@ -590,7 +652,7 @@ void TestLink::connectButtonOpensANewConnection()
     // The old connection is closed, not left open.
     QVERIFY(oldClosed.count() > 0 || oldClosed.wait(3000));
     // Later commands use the new one.
-    FormComNet->SendCommand("ReqVer\r", 7);
+    link().SendCommand(QByteArray("ReqVer\r"));
     QVERIFY(peer.waitReceived(7));
     QVERIFY(peer.socket() != firstPeerSide);
 }
@@ -604,11 +666,11 @@ void TestLink::connectButtonUsesEditedFields()
     QVERIFY(first.waitConnected());
     // Editing the fields changes nothing until a new connection is opened.
     aim(QStringLiteral("127.0.0.2"), second.port());
-    FormComNet->SendCommand("A\r", 2);
+    link().SendCommand(QByteArray("A\r"));
     QVERIFY(first.waitReceived(2));
     QTest::mouseClick(FormComNet->ui()->SBtnLanConnect, Qt::LeftButton);
     QVERIFY(second.waitConnected());
-    FormComNet->SendCommand("B\r", 2);
+    link().SendCommand(QByteArray("B\r"));
     QVERIFY(second.waitReceived(2));
     QCOMPARE(second.takeReceived(), QByteArray("B\r"));
     QCOMPARE(first.takeReceived(), QByteArray("A\r"));
@@ -627,7 +689,7 @@ void TestLink::disconnectButton()
     QSignalSpy closed(peer.socket(), &QTcpSocket::disconnected);
     QTest::mouseClick(FormComNet->ui()->SBtnLanClose, Qt::LeftButton);
     QCOMPARE(FormComNet->StatusText(), QStringLiteral("Disconnect"));
-    QVERIFY(!FormComNet->SockHandle);
+    QVERIFY(!link().IsConnected());
     QVERIFY(closed.count() > 0 || closed.wait(3000));
 }
 
@@ -639,7 +701,7 @@ void TestLink::setDeviceAddressLeavesTheOpenConnection()
     QVERIFY(peer.waitConnected());
     FormComNet->SetDeviceAddress(QStringLiteral("127.0.0.2"));
     QCOMPARE(FormComNet->ui()->edtIPADR->text(), QStringLiteral("127.0.0.2"));
-    FormComNet->SendCommand("ReqVer\r", 7);
+    link().SendCommand(QByteArray("ReqVer\r"));
     QVERIFY(peer.waitReceived(7));
     QCOMPARE(peer.connections(), 1);
 }
@@ -653,7 +715,7 @@ void TestLink::sendListGoesOutAsOneBlock()
     FormComNet->ui()->MemoComList->setPlainText(QStringLiteral("ab\nc"));
     FormComNet->btnComSendClick();
     QCOMPARE(FormComNet->StatusText(), QStringLiteral("5"));
-    QVERIFY(FormComNet->TmrPktRcv->isActive());
+    QVERIFY(link().IsPolling());
     QVERIFY(peer.waitReceived(5));
     QCOMPARE(peer.takeReceived(), QByteArray("ab\r\nc"));
 
@@ -668,7 +730,7 @@ void TestLink::sendListNeedsAddressAndConnection()
     FormComNet->SetStatusText(QStringLiteral("before"));
     FormComNet->btnComSendClick();
     QCOMPARE(FormComNet->StatusText(), QString());
-    QVERIFY(!FormComNet->TmrPktRcv->isActive());
+    QVERIFY(!link().IsPolling());
 
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
@@ -676,9 +738,8 @@ void TestLink::sendListNeedsAddressAndConnection()
     FormComNet->ui()->edtIPADR->setText(QStringLiteral(" \t"));
     FormComNet->btnComSendClick();
     QCOMPARE(FormComNet->StatusText(), QString());
-    QVERIFY(!FormComNet->TmrPktRcv->isActive());
+    QVERIFY(!link().IsPolling());
 }
-
 void TestLink::sendListOpenAndSaveRoundTrip()
 {
     testsupport::FileDialogAnswerer dialogs;
@@ -734,13 +795,17 @@ void TestLink::receiveViewKeepsFiveHundredLines()
 
 void TestLink::displaySwitchFlips()
 {
-    QCOMPARE(FormComNet->MemoComMsgTag, 0);
-    FormComNet->BtnRcvDspClick();
-    QCOMPARE(FormComNet->MemoComMsgTag, 1);
-    QCOMPARE(FormComNet->ui()->BtnRcvDsp->text(), QStringLiteral("停止"));
-    FormComNet->BtnRcvDspClick();
-    QCOMPARE(FormComNet->MemoComMsgTag, 0);
+    QTextDocument *view = FormComNet->ui()->MemoComMsg->document();
     QCOMPARE(FormComNet->ui()->BtnRcvDsp->text(), QStringLiteral("表示"));
+    FormComNet->AppendReceiveLine(QStringLiteral("shown"));
+    FormComNet->BtnRcvDspClick();
+    QCOMPARE(FormComNet->ui()->BtnRcvDsp->text(), QStringLiteral("停止"));
+    FormComNet->AppendReceiveLine(QStringLiteral("suppressed"));
+    QCOMPARE(view->toPlainText(), QStringLiteral("shown"));
+    FormComNet->BtnRcvDspClick();
+    QCOMPARE(FormComNet->ui()->BtnRcvDsp->text(), QStringLiteral("表示"));
+    FormComNet->AppendReceiveLine(QStringLiteral("shown again"));
+    QCOMPARE(view->toPlainText(), QStringLiteral("shown\nshown again"));
 }
 
 QLT36_TEST_MAIN(TestLink)

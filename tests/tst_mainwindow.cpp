@@ -97,12 +97,12 @@ void TestMainWindow::startsWithOnlyTheMainWindowAndItsSettings()
 {
     QVERIFY(FormMain && FormComNet && FormUpdate && FormMacAdr);
     // Creation handlers ran during creation: the settings are in before anything is shown.
-    QCOMPARE(FormMain->FeatureMode, 1u);
-    QCOMPARE(FormMain->ModifierKeys, quint16(0));
+    QCOMPARE(FormMain->FeatureMode(), 1u);
+    QCOMPARE(FormMain->ModifierKeys(), quint16(0));
     QCOMPARE(FormComNet->ui()->edtIPADR->text(), QStringLiteral("127.0.0.1"));
     QCOMPARE(FormComNet->ui()->edtPORT->text(), QStringLiteral("9"));
-    QVERIFY(!FormComNet->SockHandle);
-    QVERIFY(!FormComNet->TmrPktRcv->isActive());
+    QVERIFY(!testsupport::link().IsConnected());
+    QVERIFY(!testsupport::pollTimer()->isActive());
     QCOMPARE(FormUpdate->DownloadBaseAddress(), 0u);
 
     showMain();
@@ -251,7 +251,7 @@ void TestMainWindow::featureMode()
     QFETCH(bool, mac);
     QFETCH(int, outerWidth);
 
-    FormMain->FeatureMode = mode;
+    FormMain->SetFeatureMode(mode);
     showMain();
     QCOMPARE(FormMain->ui()->BtnUpdate->isVisible(), update);
     QCOMPARE(FormMain->ui()->BtnMacAdr->isVisible(), mac);
@@ -265,7 +265,7 @@ void TestMainWindow::gestureOpensTheCommunicationWindow()
 {
     showMain();
     pressShiftCtrl(FormMain);
-    QCOMPARE(FormMain->ModifierKeys, quint16(3));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(3));
     QTest::mouseClick(FormMain, Qt::LeftButton, Qt::ShiftModifier | Qt::ControlModifier,
                       EmptySurface);
 
@@ -281,7 +281,7 @@ void TestMainWindow::gestureOpensTheCommunicationWindow()
     const QRect group = FormComNet->ui()->GroupBox4->geometry();
     const int groupBottom = FormComNet->ui()->Panel5->mapTo(FormComNet, group.bottomLeft()).y();
     QVERIFY(FormComNet->ui()->SBar->geometry().top() > groupBottom);
-    QCOMPARE(FormMain->ModifierKeys, quint16(0));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(0));
 
     // Enlarging it later does not bring the hidden groups back.
     FormComNet->resize(FormComNet->width(), 600);
@@ -331,10 +331,10 @@ void TestMainWindow::gestureNeedsBothKeysHeld()
             QTest::keyRelease(FormMain, Qt::Key_Control, held);
         }
     }
-    QCOMPARE(int(FormMain->ModifierKeys), modifierKeysAtClick);
+    QCOMPARE(int(FormMain->ModifierKeys()), modifierKeysAtClick);
     QTest::mouseClick(FormMain, Qt::LeftButton, held, EmptySurface);
     QCOMPARE(FormComNet->isVisible(), modifierKeysAtClick == 3);
-    QCOMPARE(FormMain->ModifierKeys, quint16(0));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(0));
 }
 
 void TestMainWindow::keysOfAControlReachTheWindowFirst()
@@ -343,16 +343,16 @@ void TestMainWindow::keysOfAControlReachTheWindowFirst()
     QLineEdit *field = FormMain->ui()->EdtMask;
     field->setFocus();
     pressShiftCtrl(field);
-    QCOMPARE(FormMain->ModifierKeys, quint16(3));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(3));
     // Repeated key-downs of a held key count like any other.
     QTest::keyPress(field, Qt::Key_A, Qt::ShiftModifier | Qt::ControlModifier);
-    QCOMPARE(FormMain->ModifierKeys, quint16(3));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(3));
     // Releasing any key clears both bits, even a key the field consumed.
     QTest::keyRelease(field, Qt::Key_A, Qt::ShiftModifier | Qt::ControlModifier);
-    QCOMPARE(FormMain->ModifierKeys, quint16(0));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(0));
     // Alt is not part of the gesture.
     QTest::keyPress(field, Qt::Key_Alt, Qt::AltModifier);
-    QCOMPARE(FormMain->ModifierKeys, quint16(0));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(0));
 }
 
 void TestMainWindow::clickOnAControlIsNotAClickOnTheWindow_data()
@@ -375,7 +375,7 @@ void TestMainWindow::clickOnAControlIsNotAClickOnTheWindow()
                       target->mapFrom(FormMain, at));
     QVERIFY(!FormComNet->isVisible());
     // Not a click on the window, so the gesture state stays.
-    QCOMPARE(FormMain->ModifierKeys, quint16(3));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(3));
 }
 
 void TestMainWindow::firmwareUpdateChoosesTheBaseAddress()
@@ -389,7 +389,7 @@ void TestMainWindow::firmwareUpdateChoosesTheBaseAddress()
     QCOMPARE(FormUpdate->DownloadBaseAddress(), 0u);
     QVERIFY(FormUpdate->ui()->PnlBackup->isVisible());
     QCOMPARE(FormUpdate->ui()->PnlBackup->text(), QStringLiteral("Backup Area!!"));
-    QCOMPARE(FormMain->ModifierKeys, quint16(0));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(0));
 
     QTest::mouseClick(update, Qt::LeftButton);
     QVERIFY(FormUpdate->isVisible());
@@ -433,13 +433,13 @@ void TestMainWindow::firmwareUpdateReopensAnOpenWindow()
 
 void TestMainWindow::macAddressButtonShowsTheMacWindow()
 {
-    FormMain->FeatureMode = 2;
+    FormMain->SetFeatureMode(2);
     showMain();
-    FormMain->ModifierKeys = 3;
+    pressShiftCtrl(FormMain);
     QTest::mouseClick(FormMain->ui()->BtnMacAdr, Qt::LeftButton);
     QVERIFY(FormMacAdr->isVisible());
     // "MAC Address Set" leaves the gesture state alone.
-    QCOMPARE(FormMain->ModifierKeys, quint16(3));
+    QCOMPARE(FormMain->ModifierKeys(), quint16(3));
 }
 
 void TestMainWindow::closingOtherWindowsOnlyHidesThem()

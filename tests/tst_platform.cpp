@@ -3,7 +3,7 @@
 #include "support/TestSupport.h"
 
 #include "platform/AnsiUpper.h"
-#include "platform/EditLimit.h"
+#include "gui/EditLimit.h"
 #include "platform/Inet.h"
 #include "platform/ProgramPath.h"
 #include "platform/SocketErrors.h"

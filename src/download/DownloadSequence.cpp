@@ -11,192 +11,187 @@ void DownloadSequence::Start(const QByteArray &image, quint32 baseAddress)
 {
     m_image = image;
     m_baseAddress = baseAddress;
-    DownloadBusy = 1;
-    DownloadState = Prepare;
+    m_blocksFailed = 0;
+    m_busy = 1;
+    m_state = State::Prepare;
+}
+
+bool DownloadSequence::InPhase2() const
+{
+    return m_state >= State::Prepare2 && m_state <= State::Finished;
+}
+
+DownloadSequence::State DownloadSequence::Phased(State state) const
+{
+    return InPhase2() ? static_cast<State>(static_cast<int>(state) + PhaseStride) : state;
+}
+
+bool DownloadSequence::PlaceBlock()
+{
+    if (InPhase2()) {
+        m_blockAddress = static_cast<quint32>((m_blockNumber - Phase2FirstBlock) * BlockLength);
+        m_blockData = BlockLength * m_blockNumber;
+    } else {
+        m_blockData = BlockLength * m_blockNumber;
+        m_blockAddress = m_baseAddress + static_cast<quint32>(m_blockData);
+    }
+    // Never beyond the image: a short image has less (or nothing) for phase 2.
+    m_blockSize = std::min(m_downloadLength - m_blockData, BlockLength);
+    return m_blockSize > 0;
 }
 
 void DownloadSequence::SendAnnounce()
 {
-    const QByteArray command =
-            protocol::DownloadCommand(BlockAddress, static_cast<quint32>(BlockSize));
-    m_port.SendCommand(command.constData(), static_cast<int>(command.size()));
+    m_port.SendCommand(protocol::DownloadCommand(m_blockAddress, static_cast<quint32>(m_blockSize)));
     m_port.HoldOtherCommands(true);
     m_port.StartReceivePolling();
-    WaitTicks = SizeWaitTicks;
-    ReplyText.clear();
+    m_waitTicks = SizeWaitTicks;
+    m_replyText.clear();
     m_port.SetStatusText(QStringLiteral("Update Start"));
 }
 
 void DownloadSequence::SendBlock()
 {
     // Straight from the image, no copy: the block lies inside it by construction.
-    Q_ASSERT(BlockData >= 0 && BlockSize > 0 && BlockData + BlockSize <= m_image.size());
-    m_port.SendCommand(m_image.constData() + BlockData, BlockSize);
+    Q_ASSERT(m_blockData >= 0 && m_blockSize > 0 && m_blockData + m_blockSize <= m_image.size());
+    m_port.SendBlock(QByteArrayView(m_image).sliced(m_blockData, m_blockSize));
     m_port.HoldOtherCommands(false);
     m_port.StartReceivePolling();
-    ReplyText.clear();
+    m_replyText.clear();
     m_port.SetStatusText(QStringLiteral("Data Send"));
-    WaitTicks = ResultWaitTicks;
-}
-
-bool DownloadSequence::SizeAcknowledged()
-{
-    if (ReplyText == "SizeOK")
-        return true;
-    --WaitTicks;
-    return false;
+    m_waitTicks = ResultWaitTicks;
 }
 
 void DownloadSequence::SizeWaitOver()
 {
     m_port.AbandonBlock();
     // "Update Start" left standing would read as if the update were still going.
-    m_port.SetStatusText(QStringLiteral("Error!!(Timeout)"));
-    DownloadState = Abandon;
+    FinishBlock(QStringLiteral("Error!!(Timeout)"), false);
+    m_state = State::Abandon;
 }
 
 DownloadSequence::Outcome DownloadSequence::ResultTest()
 {
-    if (ReplyText.contains("Complete")) {
-        m_port.SetStatusText(QStringLiteral("Update Complete"));
+    if (m_replyText.contains("Complete")) {
+        FinishBlock(QStringLiteral("Update Complete"), true);
         return Outcome::Success;
     }
-    if (ReplyText.contains("Failed") || ReplyText.contains("Error")) {
-        m_port.SetStatusText(protocol::FromWire(ReplyText));
+    if (m_replyText.contains("Failed") || m_replyText.contains("Error")) {
+        FinishBlock(protocol::FromWire(m_replyText), false);
         return Outcome::Failure;
     }
     m_port.StepProgress();
-    if (--WaitTicks <= 0) {
-        m_port.SetStatusText(QStringLiteral("Error!!(Timeout)"));
+    if (--m_waitTicks <= 0) {
+        FinishBlock(QStringLiteral("Error!!(Timeout)"), false);
         return Outcome::Timeout;
     }
     return Outcome::Waiting;
 }
 
+void DownloadSequence::FinishBlock(const QString &result, bool accepted)
+{
+    if (!accepted)
+        ++m_blocksFailed;
+    m_port.SetStatusText(result);
+    m_port.BlockFinished(m_blockAddress, m_blockSize, result);
+}
+
 void DownloadSequence::StopSequence()
 {
-    DownloadState = 0;
-    DownloadBusy = 0;
+    m_state = State::Prepare;
+    m_busy = 0;
     // Timers off first: releasing the hold may connect anew, and a failure box runs the event
     // loop, where another tick would start the sequence over.
     m_port.Stopped();
     m_port.HoldOtherCommands(false);
 }
 
+void DownloadSequence::Abort()
+{
+    if (m_busy == 0)
+        return;
+    ++m_blocksFailed; // whatever was sent, the image is not in the device whole
+    m_state = State::Prepare;
+    m_busy = 0;
+    m_port.Stopped();
+}
+
 void DownloadSequence::Tick()
 {
-    switch (DownloadState) {
-    case Prepare:
-        BlockSize = BlockLength;
-        BlockNumber = 0;
-        DownloadLength = static_cast<qint32>(
+    switch (m_state) {
+    case State::Prepare:
+        m_blockSize = BlockLength;
+        m_blockNumber = 0;
+        m_downloadLength = static_cast<qint32>(
                 std::min<qsizetype>(m_image.size(), std::numeric_limits<qint32>::max()));
-        DownloadState = DownloadLength == 0 ? Abandon : Announce1;
+        m_state = m_downloadLength == 0 ? State::Abandon : State::Announce1;
         break;
 
-    case Announce1: {
-        const qint32 offset = BlockLength * BlockNumber;
-        BlockAddress = m_baseAddress + static_cast<quint32>(offset);
-        BlockData = offset;
-        BlockSize = std::min(DownloadLength - offset, BlockLength);
-        if (BlockSize <= 0) {
-            DownloadState = Prepare2;
+    // One block, the same in both phases.
+    case State::Announce1:
+    case State::Announce2:
+        if (!PlaceBlock()) {
+            m_state = InPhase2() ? State::Finished : State::Prepare2;
             break;
         }
         SendAnnounce();
-        DownloadState = WaitSize1;
+        m_state = Phased(State::WaitSize1);
+        break;
+
+    case State::WaitSize1:
+    case State::WaitSize2:
+        if (m_replyText == "SizeOK")
+            m_state = Phased(State::SendBlock1);
+        else if (--m_waitTicks <= 0)
+            SizeWaitOver();
+        break;
+
+    case State::SendBlock1:
+    case State::SendBlock2:
+        SendBlock();
+        m_state = Phased(State::WaitResult1);
+        break;
+
+    case State::WaitResult1:
+    case State::WaitResult2:
+        switch (ResultTest()) {
+        case Outcome::Success:
+            m_state = Phased(State::NextBlock1);
+            break;
+        case Outcome::Failure:
+            // A block the device refused ends phase 1, and phase 2 still runs; in phase 2 it
+            // ends the sequence.
+            m_state = InPhase2() ? State::Abandon : State::Prepare2;
+            break;
+        case Outcome::Timeout:
+            m_state = State::Abandon;
+            break;
+        case Outcome::Waiting:
+            break;
+        }
+        break;
+
+    case State::NextBlock1:
+    case State::NextBlock2: {
+        ++m_blockNumber;
+        const bool more = m_blockNumber < (InPhase2() ? Phase2EndBlock : Phase1Blocks);
+        m_state = more ? Phased(State::Announce1) : (InPhase2() ? State::Finished : State::Prepare2);
         break;
     }
 
-    case WaitSize1:
-        if (SizeAcknowledged())
-            DownloadState = SendBlock1;
-        else if (WaitTicks <= 0)
-            SizeWaitOver();
+    case State::Prepare2:
+        m_blockSize = BlockLength;
+        m_blockNumber = Phase2FirstBlock;
+        m_state = State::Announce2;
         break;
 
-    case SendBlock1:
-        SendBlock();
-        DownloadState = WaitResult1;
+    case State::Abandon:
+        m_state = State::Stop;
         break;
 
-    case WaitResult1:
-        switch (ResultTest()) {
-        case Outcome::Success:
-            DownloadState = NextBlock1;
-            break;
-        case Outcome::Failure:
-            // A block the device refused ends phase 1; phase 2 still runs.
-            DownloadState = Prepare2;
-            break;
-        case Outcome::Timeout:
-            DownloadState = Abandon;
-            break;
-        case Outcome::Waiting:
-            break;
-        }
-        break;
-
-    case NextBlock1:
-        ++BlockNumber;
-        DownloadState = BlockNumber < Phase1Blocks ? Announce1 : Prepare2;
-        break;
-
-    case Prepare2:
-        BlockSize = BlockLength;
-        BlockNumber = Phase2FirstBlock;
-        DownloadState = Announce2;
-        break;
-
-    case Announce2:
-        BlockAddress = static_cast<quint32>((BlockNumber - Phase2FirstBlock) * BlockLength);
-        BlockData = BlockLength * BlockNumber;
-        // Never beyond the image: a short image has less (or nothing) for phase 2.
-        BlockSize = std::min(DownloadLength - BlockData, BlockLength);
-        if (BlockSize <= 0) {
-            DownloadState = Finished;
-            break;
-        }
-        SendAnnounce();
-        DownloadState = WaitSize2;
-        break;
-
-    case WaitSize2:
-        if (SizeAcknowledged())
-            DownloadState = SendBlock2;
-        else if (WaitTicks <= 0)
-            SizeWaitOver();
-        break;
-
-    case SendBlock2:
-        SendBlock();
-        DownloadState = WaitResult2;
-        break;
-
-    case WaitResult2:
-        switch (ResultTest()) {
-        case Outcome::Success:
-            DownloadState = NextBlock2;
-            break;
-        case Outcome::Failure:
-        case Outcome::Timeout:
-            DownloadState = Abandon;
-            break;
-        case Outcome::Waiting:
-            break;
-        }
-        break;
-
-    case NextBlock2:
-        ++BlockNumber;
-        DownloadState = BlockNumber < Phase2EndBlock ? Announce2 : Finished;
-        break;
-
-    case Abandon:
-        DownloadState = Stop;
-        break;
-
-    default: // Finished, Stop and anything unexpected
+    case State::Finished:
+    case State::Stop:
+    default: // and anything unexpected
         StopSequence();
         break;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // The firmware download: a state machine stepped once per 100 ms tick that writes an image into
@@ -16,8 +17,10 @@ class DownloadPort
 public:
     virtual ~DownloadPort() = default;
 
-    // The link: one write of the bytes, then polling for the reply.
-    virtual void SendCommand(const char *bytes, int count) = 0;
+    // The link: one write of the bytes, then receiving the reply.
+    virtual void SendCommand(QByteArrayView bytes) = 0;
+    // A block's raw bytes, written like a command.
+    virtual void SendBlock(QByteArrayView bytes) { SendCommand(bytes); }
     virtual void StartReceivePolling() = 0;
     // The display.
     virtual void SetStatusText(const QString &text) = 0;
@@ -26,11 +29,19 @@ public:
     virtual void Stopped() = 0;
     // Between an announce and the end of its block the device counts raw bytes: any other
     // command written meanwhile would become part of the block. While held, the link keeps
-    // other windows' commands back and sends them once the block is out.
+    // other commands back and sends them once the block is out.
     virtual void HoldOtherCommands(bool hold) { Q_UNUSED(hold); }
     // The size acknowledgement never came: the device may still have opened the block and would
     // take whatever is written next as image data. Only a new connection clears that.
     virtual void AbandonBlock() { }
+    // A block's exchange is over; `result` is the status text it ended with ("Update Complete",
+    // the device's "Failed:..." or "Error:...", or "Error!!(Timeout)").
+    virtual void BlockFinished(quint32 address, qint32 length, const QString &result)
+    {
+        Q_UNUSED(address);
+        Q_UNUSED(length);
+        Q_UNUSED(result);
+    }
 };
 
 class DownloadSequence
@@ -45,7 +56,8 @@ public:
     static constexpr int SizeWaitTicks = 30;
     static constexpr int ResultWaitTicks = 50;
 
-    enum State : int {
+    // Phase 2's states are phase 1's plus PhaseStride.
+    enum class State : int {
         Prepare = 0,
         Announce1 = 1,
         WaitSize1 = 2,
@@ -62,6 +74,7 @@ public:
         Abandon = 99,
         Stop = 100,
     };
+    static constexpr int PhaseStride = 6;
 
     explicit DownloadSequence(DownloadPort &port) : m_port(port) { }
 
@@ -69,21 +82,28 @@ public:
     // image meanwhile cannot change the bytes being sent) writing phase 1 from `baseAddress`.
     // The first state runs at the next Tick().
     void Start(const QByteArray &image, quint32 baseAddress);
+    // Busy already (from the confirmation on), before the sequence itself starts.
+    void Reserve() { m_busy = 1; }
+    void Release() { m_busy = 0; }
 
     // One step of the state machine.
     void Tick();
+    // Ends a running sequence now, without a further byte or status text.
+    void Abort();
 
     // The hand-over point of the "ACK_DOWNLOAD:" replies.
-    QByteArray ReplyText;
+    const QByteArray &ReplyText() const { return m_replyText; }
+    void SetReplyText(const QByteArray &text) { m_replyText = text; }
 
-    int DownloadState = 0;
-    int DownloadBusy = 0;
-    qint32 DownloadLength = 0;
-    qint32 BlockSize = 0;
-    int BlockNumber = 0;
-    quint32 BlockAddress = 0;
-    qint32 BlockData = 0; // offset of the block's first byte in the image
-    int WaitTicks = 0;
+    State DownloadState() const { return m_state; }
+    int DownloadBusy() const { return m_busy; }
+    qint32 DownloadLength() const { return m_downloadLength; }
+    int BlockNumber() const { return m_blockNumber; }
+    qint32 BlockSize() const { return m_blockSize; }
+    quint32 BlockAddress() const { return m_blockAddress; }
+    int WaitTicks() const { return m_waitTicks; }
+    // True once a sequence ended with every block it sent accepted.
+    bool Succeeded() const { return m_blocksFailed == 0; }
 
     const QByteArray &Image() const { return m_image; }
     quint32 BaseAddress() const { return m_baseAddress; }
@@ -91,16 +111,32 @@ public:
 private:
     enum class Outcome { Success, Failure, Timeout, Waiting };
 
+    bool InPhase2() const;
+    // The state of the current phase that corresponds to phase 1's `state`.
+    State Phased(State state) const;
+    // Places the next block of the current phase; false when the phase has nothing more.
+    bool PlaceBlock();
     void SendAnnounce();
     void SendBlock();
-    bool SizeAcknowledged();
     void SizeWaitOver();
     Outcome ResultTest();
+    void FinishBlock(const QString &result, bool accepted);
     void StopSequence();
 
     DownloadPort &m_port;
     QByteArray m_image;
     quint32 m_baseAddress = 0;
+    QByteArray m_replyText;
+
+    State m_state = State::Prepare;
+    int m_busy = 0;
+    qint32 m_downloadLength = 0;
+    qint32 m_blockSize = 0;
+    int m_blockNumber = 0;
+    quint32 m_blockAddress = 0;
+    qint32 m_blockData = 0; // offset of the block's first byte in the image
+    int m_waitTicks = 0;
+    int m_blocksFailed = 0;
 };
 
 } // namespace download

@@ -39,10 +39,17 @@ bool makeNonBlockingCloseOnExec(int fd)
             && ::fcntl(fd, F_SETFD, descriptorFlags | FD_CLOEXEC) == 0;
 }
 
-void drainSignalPair()
+// Returns the first signal waiting, or 0.
+int drainSignalPair()
 {
+    int first = 0;
     char buffer[16];
-    while (::read(signalPair[1], buffer, sizeof buffer) > 0) { }
+    ssize_t count = 0;
+    while ((count = ::read(signalPair[1], buffer, sizeof buffer)) > 0) {
+        if (first == 0)
+            first = static_cast<unsigned char>(buffer[0]);
+    }
+    return first;
 }
 
 void installHandler(int signalNumber)
@@ -63,6 +70,13 @@ void installHandler(int signalNumber)
 
 void EndOnTerminationSignals()
 {
+    // exit() rather than quit(): quit() first offers the windows a close, which they may refuse,
+    // while a request to terminate must end every running loop, a modal box's too.
+    OnTerminationSignals([](int) { QCoreApplication::exit(0); });
+}
+
+void OnTerminationSignals(std::function<void(int signalNumber)> handler)
+{
     auto *application = QCoreApplication::instance();
     if (application == nullptr || signalPair[0] >= 0)
         return;
@@ -76,12 +90,12 @@ void EndOnTerminationSignals()
     }
 
     auto *notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, application);
-    QObject::connect(notifier, &QSocketNotifier::activated, application, [] {
-        drainSignalPair();
-        // exit() rather than quit(): quit() first offers the windows a close, which they may
-        // refuse, while a request to terminate must end every running loop, a modal box's too.
-        QCoreApplication::exit(0);
-    });
+    QObject::connect(notifier, &QSocketNotifier::activated, application,
+                     [handler = std::move(handler)] {
+                         const int signalNumber = drainSignalPair();
+                         if (signalNumber > 0)
+                             handler(signalNumber);
+                     });
 
     for (const int signalNumber : { SIGTERM, SIGINT, SIGHUP })
         installHandler(signalNumber);
@@ -94,6 +108,11 @@ void EndOnTerminationSignals()
 namespace platform {
 
 void EndOnTerminationSignals() { }
+
+void OnTerminationSignals(std::function<void(int signalNumber)> handler)
+{
+    Q_UNUSED(handler);
+}
 
 } // namespace platform
 

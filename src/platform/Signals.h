@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 // Ends the program the ordinary way when the system asks it to (termination, an interrupt from the
 // terminal, the end of the session): the event loop returns, the windows are destroyed and the
 // program entry returns 0, as if the main window had been closed. Without this the default action
@@ -10,5 +12,9 @@
 namespace platform {
 
 void EndOnTerminationSignals();
+
+// The same signals, handed to `handler` from the event loop (not from the signal handler) with
+// the signal's number instead. Call once; only the first call takes effect.
+void OnTerminationSignals(std::function<void(int signalNumber)> handler);
 
 } // namespace platform

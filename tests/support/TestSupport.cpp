@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "UnitComNet.h"
 #include "UnitMain.h"
 #include "platform/Inet.h"
 #include "platform/ProgramPath.h"
@@ -98,6 +99,31 @@ TestForms::~TestForms()
     platform::SetModuleFileNameForTesting(QString());
     // Sockets and windows released with deleteLater go now, before the next case.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+core::DeviceSession &session()
+{
+    return FormComNet->Session();
+}
+
+core::DeviceLink &link()
+{
+    return FormComNet->Session().Link();
+}
+
+QTimer *pollTimer()
+{
+    return child<QTimer>(FormComNet, "TmrPktRcv");
+}
+
+QTimer *downloadTimer()
+{
+    return child<QTimer>(FormComNet, "TmrDownload");
+}
+
+void holdShiftAndCtrl()
+{
+    QTest::keyPress(FormMain, Qt::Key_Control, Qt::ShiftModifier | Qt::ControlModifier);
 }
 
 bool waitFor(const std::function<bool()> &done, int timeoutMs)

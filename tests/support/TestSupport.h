@@ -1,14 +1,16 @@
 #pragma once
 
-#include "platform/Application.h"
-#include "platform/FileDialog.h"
-#include "platform/MessageBox.h"
-#include "platform/ReplyMessage.h"
+#include "core/DeviceSession.h"
+#include "gui/Application.h"
+#include "gui/FileDialog.h"
+#include "gui/MessageBox.h"
+#include "gui/ReplyMessage.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <functional>
@@ -89,6 +91,15 @@ private:
 
 // Spins the event loop until `done` or `timeoutMs` passes; returns `done()`.
 bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000);
+
+// The device session behind the windows, and its timers, found by name.
+core::DeviceSession &session();
+core::DeviceLink &link();
+QTimer *pollTimer(); // the link's receive polling, "TmrPktRcv"
+QTimer *downloadTimer(); // the session's download timer, "TmrDownload"
+
+// Shift and Ctrl pressed (and held) in the main window, as the hidden gestures need.
+void holdShiftAndCtrl();
 
 // Finds a child of `root` by objectName, failing loudly when it is missing.
 template <typename T>

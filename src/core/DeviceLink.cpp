@@ -1,0 +1,361 @@
+#include "DeviceLink.h"
+
+#include "platform/Inet.h"
+#include "platform/SocketErrors.h"
+
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <QScopedValueRollback>
+#include <QTcpSocket>
+
+#include <optional>
+#include <utility>
+
+namespace core {
+
+namespace {
+
+// What the socket may hold beyond one receive before TCP itself makes the device wait.
+constexpr qint64 SocketReadBuffer = 256 * 1024;
+
+QString ConnectErrorText(int code)
+{
+    return QString::asprintf("Error:connect(), Code = %d\n\n", code);
+}
+
+} // namespace
+
+DeviceLink::DeviceLink(QObject *parent)
+    : QObject(parent), m_connectTimer(this), m_pollTimer(this)
+{
+    m_pollTimer.setObjectName(QStringLiteral("TmrPktRcv"));
+    m_pollTimer.setInterval(PollIntervalMs);
+    m_pollTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_pollTimer, &QTimer::timeout, this, &DeviceLink::PollTick);
+
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
+        if (m_pending)
+            FailConnect(ConnectErrorText(platform::wsa::TimedOut), platform::wsa::TimedOut);
+    });
+}
+
+DeviceLink::~DeviceLink()
+{
+    // Nothing is sent on the way out; the device sees the connection reset.
+    Abort();
+}
+
+void DeviceLink::SetAddress(const QString &address)
+{
+    m_address = address;
+}
+
+void DeviceLink::SetPort(const QString &port)
+{
+    m_port = port;
+}
+
+void DeviceLink::BeginConnect()
+{
+    if (m_socket || m_pending)
+        return;
+
+    const std::optional<quint32> address = platform::ParseDottedDecimal(m_address);
+    if (!address) {
+        FailConnect(QStringLiteral("Error: invalid IP address"), 0);
+        return;
+    }
+    const std::optional<quint16> port = platform::ParsePort(m_port);
+    if (!port) {
+        FailConnect(QStringLiteral("Error: invalid port"), 0);
+        return;
+    }
+
+    Q_EMIT statusChanged(m_address + QStringLiteral("Connect..."));
+
+    // 0.0.0.0 names no device; some systems would quietly connect it to this machine.
+    if (*address == 0 || !platform::IsConnectAllowed(*address)) {
+        const int code = *address == 0 ? platform::wsa::AddressNotAvailable
+                                        : platform::wsa::AccessDenied;
+        FailConnect(ConnectErrorText(code), code);
+        return;
+    }
+
+    auto *socket = new QTcpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy);
+    socket->setReadBufferSize(SocketReadBuffer);
+    connect(socket, &QAbstractSocket::connected, this, &DeviceLink::OnPendingConnected);
+    connect(socket, &QAbstractSocket::errorOccurred, this, &DeviceLink::OnPendingFailed);
+    m_pending = socket;
+    socket->connectToHost(QHostAddress(*address), *port);
+
+    if (m_pending && socket->state() == QAbstractSocket::UnconnectedState
+        && socket->error() == QAbstractSocket::SocketResourceError) {
+        const int code = platform::WsaErrorCode(socket->error(), socket->errorString(),
+                                                platform::SocketPhase::Connect);
+        FailConnect(QString::asprintf("Error: socket(), Code = %d", code), code);
+        return;
+    }
+    if (m_pending)
+        m_connectTimer.start(m_connectTimeoutMs);
+}
+
+bool DeviceLink::ConnectWaiting()
+{
+    BeginConnect();
+    if (!m_pending)
+        return m_socket != nullptr;
+
+    // The attempt's own signals are ignored meanwhile and its outcome is taken from the socket,
+    // so no handler runs inside the socket's wait.
+    QTcpSocket *socket = m_pending;
+    m_waiting = true;
+    const bool made = socket->waitForConnected(qMax(1, m_connectTimer.remainingTime()));
+    m_waiting = false;
+    if (m_pending != socket)
+        return m_socket != nullptr;
+    if (made) {
+        FinishConnect();
+        return true;
+    }
+    OnPendingFailed();
+    return false;
+}
+
+void DeviceLink::OnPendingConnected()
+{
+    if (!m_waiting && m_pending)
+        FinishConnect();
+}
+
+void DeviceLink::OnPendingFailed()
+{
+    if (m_waiting || !m_pending)
+        return;
+    const int code = platform::WsaErrorCode(m_pending->error(), m_pending->errorString(),
+                                            platform::SocketPhase::Connect);
+    FailConnect(ConnectErrorText(code), code);
+}
+
+void DeviceLink::FinishConnect()
+{
+    QTcpSocket *socket = std::exchange(m_pending, nullptr);
+    m_connectTimer.stop();
+    disconnect(socket, nullptr, this, nullptr);
+    connect(socket, &QIODevice::readyRead, this, &DeviceLink::OnReadyRead);
+    m_socket = socket;
+    ++m_connectionNumber;
+    m_assembler.Clear();
+    m_awaitedReplies = 0;
+    Q_EMIT statusChanged(QStringLiteral("Connect Complete"));
+    Q_EMIT connected();
+    // Data that came with the connection waits for receiving to be enabled.
+}
+
+void DeviceLink::FailConnect(const QString &text, int code)
+{
+    m_connectTimer.stop();
+    if (QTcpSocket *socket = std::exchange(m_pending, nullptr)) {
+        disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+        socket->deleteLater();
+    }
+    // Nothing failed stays recorded while a handler (a modal box, say) runs the event loop.
+    Q_EMIT connectFailed(text, code);
+    Q_EMIT statusChanged(text);
+}
+
+void DeviceLink::ReleaseSocket(bool graceful)
+{
+    QTcpSocket *socket = std::exchange(m_socket, nullptr);
+    m_assembler.Clear();
+    m_awaitedReplies = 0;
+    if (!socket)
+        return;
+    disconnect(socket, nullptr, this, nullptr);
+    if (graceful && socket->state() == QAbstractSocket::ConnectedState) {
+        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        socket->disconnectFromHost();
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            socket->deleteLater();
+    } else {
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
+void DeviceLink::CloseLink()
+{
+    if (!m_socket)
+        return;
+    ReleaseSocket(true);
+    const QString text = QStringLiteral("Disconnect");
+    Q_EMIT statusChanged(text);
+    Q_EMIT connectionLost(text);
+}
+
+void DeviceLink::DropConnection()
+{
+    ReleaseSocket(true);
+}
+
+void DeviceLink::Abort()
+{
+    m_pollTimer.stop();
+    m_connectTimer.stop();
+    m_heldCommands.clear();
+    m_heldCount = 0;
+    m_commandHold = false;
+    if (QTcpSocket *socket = std::exchange(m_pending, nullptr)) {
+        disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+        socket->deleteLater();
+    }
+    ReleaseSocket(false);
+}
+
+int DeviceLink::SendCommand(QByteArrayView bytes)
+{
+    if (m_socket) {
+        if (m_commandHold) {
+            m_heldCommands.append(bytes);
+            ++m_heldCount;
+        } else {
+            m_socket->write(bytes.data(), bytes.size());
+            ++m_awaitedReplies;
+        }
+        StartReceivePolling();
+    }
+    return static_cast<int>(bytes.size());
+}
+
+void DeviceLink::SendDownload(QByteArrayView bytes)
+{
+    if (!m_socket)
+        return;
+    // A device on a newer connection never saw the announce and would read the image as
+    // commands; unsent, the block simply gets no result and its wait runs out.
+    if (!m_commandHold || m_holdConnection == m_connectionNumber) {
+        m_socket->write(bytes.data(), bytes.size());
+        ++m_awaitedReplies;
+    }
+    StartReceivePolling();
+}
+
+qint64 DeviceLink::WriteRaw(QByteArrayView bytes)
+{
+    if (!m_socket)
+        return -1;
+    if (m_commandHold) {
+        m_heldCommands.append(bytes);
+        ++m_heldCount;
+        return bytes.size();
+    }
+    ++m_awaitedReplies;
+    return m_socket->write(bytes.data(), bytes.size());
+}
+
+void DeviceLink::StartReceivePolling()
+{
+    if (m_pollTimer.isActive())
+        return;
+    m_pollTimer.start();
+    // Bytes that came while receiving was off are taken now, not a tick later.
+    if (m_socket && m_socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &DeviceLink::OnReadyRead, Qt::QueuedConnection);
+}
+
+void DeviceLink::SetCommandHold(bool hold)
+{
+    if (hold && !m_commandHold)
+        m_holdConnection = m_socket ? m_connectionNumber : 0;
+    m_commandHold = hold;
+    if (hold || m_heldCommands.isEmpty())
+        return;
+    const QByteArray held = std::exchange(m_heldCommands, QByteArray());
+    const int count = std::exchange(m_heldCount, 0);
+    // The hold's connection may be gone (abandoned after a size time-out, or closed by the
+    // device): the commands go out on a fresh one, never dropped.
+    if (!m_socket && !ConnectWaiting())
+        return;
+    m_socket->write(held);
+    m_awaitedReplies += count;
+    StartReceivePolling();
+}
+
+void DeviceLink::AbandonOpenBlock()
+{
+    if (m_socket && m_commandHold && m_holdConnection == m_connectionNumber)
+        CloseLink();
+}
+
+void DeviceLink::OnReadyRead()
+{
+    if (m_pollTimer.isActive())
+        Receive();
+}
+
+void DeviceLink::PollTick()
+{
+    if (!m_socket)
+        return; // nothing recorded: the timer ticks on without effect
+    if (m_socket->bytesAvailable() > 0) {
+        Receive();
+        return;
+    }
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        return; // the device has not answered yet: try again next tick
+
+    const QAbstractSocket::SocketError error = m_socket->error();
+    if (error == QAbstractSocket::RemoteHostClosedError
+        || error == QAbstractSocket::UnknownSocketError) {
+        LoseConnection(QStringLiteral("Disconnected\n"));
+    } else {
+        const int code = platform::WsaErrorCode(error, m_socket->errorString(),
+                                                platform::SocketPhase::Established);
+        LoseConnection(QString::asprintf("recv() failed: error %d\n", code));
+    }
+}
+
+void DeviceLink::LoseConnection(const QString &text)
+{
+    Q_EMIT statusChanged(text);
+    m_pollTimer.stop();
+    ReleaseSocket(false);
+    Q_EMIT connectionLost(text);
+}
+
+void DeviceLink::Receive()
+{
+    // A handler that runs the event loop (an error box) must not start a second receive that
+    // would hand on later lines before the earlier ones.
+    if (m_receiving)
+        return;
+    const QScopedValueRollback<bool> receiving(m_receiving, true);
+    // A handler may close or replace the connection while lines are handed on.
+    while (m_socket && m_pollTimer.isActive() && m_socket->bytesAvailable() > 0) {
+        QByteArray text = m_socket->read(ReceiveMax);
+        // The device's texts are C strings: the text ends at the first NUL.
+        if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
+            text.truncate(nul);
+        Q_EMIT received(text);
+
+        // A lone "0" is not a reply; inside an unfinished line it is part of that line.
+        if (text == "0" && !m_assembler.HasPendingLine())
+            continue;
+        const QList<QByteArray> lines = m_assembler.Feed(text);
+        for (const QByteArray &line : lines) {
+            if (m_awaitedReplies > 0 && protocol::MatchReply(line))
+                --m_awaitedReplies;
+            if (!m_lineSink || !m_lineSink(line))
+                return; // nobody took it: dropped, and receiving goes on
+        }
+    }
+    // Receiving goes on while a command still awaits its reply or a reply is incomplete.
+    const bool moreWaiting = m_socket && m_socket->bytesAvailable() > 0;
+    if (m_awaitedReplies == 0 && !m_assembler.HasPendingLine() && !moreWaiting)
+        m_pollTimer.stop();
+}
+
+} // namespace core

@@ -1,0 +1,145 @@
+#pragma once
+
+#include "protocol/Replies.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <functional>
+
+namespace core {
+
+// One TCP connection to one device: connecting (bounded, waiting or not), writing commands and
+// image blocks, receiving and reassembling reply lines, and the status texts of all of it.
+//
+// The target is held as text, as typed, and checked only when a connection is attempted: a
+// strict dotted-decimal IPv4 address and a decimal port 1-65535. A connection is "recorded" once
+// it is made; commands are written only to a recorded connection, never queued for a later one.
+//
+// Receiving is enabled by a command (SendCommand) or by StartReceivePolling, and ends once every
+// command written since has had a reply line, nothing more waits and no line is unfinished.
+// While enabled, bytes are taken as soon as they arrive; the 100 ms timer notices a connection
+// that has gone away. Every complete line goes to the line sink; an unfinished line waits for
+// the rest of it. Bytes that arrive while receiving is off wait for the next command.
+//
+// While a download block is open (between its announce and its bytes) the device counts raw
+// bytes, so other commands are held and go out, in order, when the hold ends; a hold that ends
+// on a connection that is gone sends them on a fresh one.
+class DeviceLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int DefaultConnectTimeoutMs = 3000;
+    static constexpr int PollIntervalMs = 100;
+    // One receive takes at most this much.
+    static constexpr qint64 ReceiveMax = 4096;
+
+    explicit DeviceLink(QObject *parent = nullptr);
+    ~DeviceLink() override;
+
+    // Where the next connection goes; a connection that is open is left alone.
+    void SetAddress(const QString &address);
+    void SetPort(const QString &port);
+    QString Address() const { return m_address; }
+    QString Port() const { return m_port; }
+    // The bound on one connection attempt.
+    void SetConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
+
+    bool IsConnected() const { return m_socket != nullptr; }
+    bool IsConnecting() const { return m_pending != nullptr; }
+
+    // Starts a connection unless one is recorded or under way; connected() or connectFailed()
+    // follows. The event loop runs meanwhile.
+    void BeginConnect();
+    // The waiting form: returns true once a connection is recorded, false after a failure
+    // (reported through connectFailed() before it returns). Holds the thread for at most the
+    // connect bound.
+    bool ConnectWaiting();
+    // Closes the recorded connection, if any, and says "Disconnect".
+    void CloseLink();
+    // Forgets the recorded connection, closing it quietly, so that the next connect is a new one.
+    void DropConnection();
+    // Ends everything at once: no further byte goes out, an attempt under way is given up and
+    // held commands are dropped. No status text.
+    void Abort();
+
+    // Writes a command in one call when a connection is recorded (held while a block is open)
+    // and enables receiving; without a connection nothing is sent. Returns the byte count.
+    int SendCommand(QByteArrayView bytes);
+    // A download's own writes: never held, and never written to a connection other than the one
+    // the open block's announce went out on.
+    void SendDownload(QByteArrayView bytes);
+    // Raw bytes on the recorded connection (held like a command); -1 without a connection.
+    qint64 WriteRaw(QByteArrayView bytes);
+    void StartReceivePolling();
+    bool IsPolling() const { return m_pollTimer.isActive(); }
+
+    void SetCommandHold(bool hold);
+    bool CommandHold() const { return m_commandHold; }
+    // Closes the connection if it is the one the open block's announce went out on: the device
+    // there may be waiting for the block's bytes and would take any later bytes as image data.
+    void AbandonOpenBlock();
+
+    // Where complete reply lines (LF included) go. A sink that returns false did not take the
+    // line: it is dropped, and receiving stays enabled.
+    using LineSink = std::function<bool(const QByteArray &line)>;
+    void SetLineSink(LineSink sink) { m_lineSink = std::move(sink); }
+
+    // Bytes of an unfinished reply line held until its LF arrives.
+    qsizetype PendingReplyBytes() const { return m_assembler.PendingSize(); }
+
+Q_SIGNALS:
+    // Every status text of the link, exactly as shown ("Connect Complete", "Disconnected\n" ...).
+    void statusChanged(const QString &text);
+    void connected();
+    // A connection attempt failed; `code` is the Winsock-numbered error (0 for a target that is
+    // not valid). statusChanged(text) follows.
+    void connectFailed(const QString &text, int code);
+    // The recorded connection ended: closed here, by the device, or after a receive error.
+    void connectionLost(const QString &text);
+    // Each receive, cut at its first NUL, before its lines are handed on.
+    void received(const QByteArray &text);
+
+private:
+    void OnPendingConnected();
+    void OnPendingFailed();
+    void FinishConnect();
+    void FailConnect(const QString &text, int code);
+    void ReleaseSocket(bool graceful);
+    void PollTick();
+    void OnReadyRead();
+    void Receive();
+    void LoseConnection(const QString &text);
+
+    QString m_address;
+    QString m_port;
+    int m_connectTimeoutMs = DefaultConnectTimeoutMs;
+
+    QPointer<QTcpSocket> m_socket; // the recorded connection
+    QPointer<QTcpSocket> m_pending; // an attempt under way
+    QTimer m_connectTimer;
+    bool m_waiting = false;
+
+    QTimer m_pollTimer;
+    protocol::LineAssembler m_assembler;
+    LineSink m_lineSink;
+    bool m_receiving = false;
+
+    // Commands written on this connection whose reply line has not come yet.
+    int m_awaitedReplies = 0;
+
+    bool m_commandHold = false;
+    QByteArray m_heldCommands;
+    int m_heldCount = 0;
+    // Counts the connections made, so a block's bytes go only where its announce went.
+    quint64 m_connectionNumber = 0;
+    quint64 m_holdConnection = 0;
+};
+
+} // namespace core

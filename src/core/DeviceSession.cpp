@@ -1,0 +1,170 @@
+#include "DeviceSession.h"
+
+#include "platform/AnsiUpper.h"
+#include "protocol/Commands.h"
+#include "protocol/Replies.h"
+
+#include <QMetaMethod>
+
+namespace core {
+
+DeviceSession::DeviceSession(QObject *parent)
+    : QObject(parent), m_link(this), m_downloadTimer(this)
+{
+    m_link.setObjectName(QStringLiteral("link"));
+    m_link.SetLineSink([this](const QByteArray &line) {
+        return m_handOver ? m_handOver(line) : (DispatchReply(line), true);
+    });
+
+    m_downloadTimer.setObjectName(QStringLiteral("TmrDownload"));
+    m_downloadTimer.setInterval(100);
+    m_downloadTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_downloadTimer, &QTimer::timeout, this, &DeviceSession::StepDownload);
+}
+
+DeviceSession::~DeviceSession() = default;
+
+bool DeviceSession::DispatchReply(QByteArrayView text)
+{
+    const std::optional<protocol::Reply> reply = protocol::MatchReply(text);
+    if (!reply)
+        return false;
+    Q_EMIT replyReceived(text.toByteArray());
+
+    const QByteArray &payload = reply->payload;
+    switch (reply->kind) {
+    case protocol::ReplyKind::SetIp:
+        Q_EMIT addressesSet(payload.startsWith('1'));
+        break;
+    case protocol::ReplyKind::RecIp:
+        Q_EMIT addressesRead(protocol::SplitCommaText(protocol::Trim(payload)));
+        break;
+    case protocol::ReplyKind::SetMac:
+        Q_EMIT macSet(payload.startsWith('1'));
+        break;
+    case protocol::ReplyKind::ReqMac:
+        Q_EMIT macRead(protocol::Trim(payload));
+        break;
+    case protocol::ReplyKind::ReqVer:
+        Q_EMIT versionRead(protocol::Trim(payload));
+        break;
+    case protocol::ReplyKind::Upload:
+        // Recognised so that it never reaches another handler; nothing here asks for it.
+        break;
+    case protocol::ReplyKind::Download:
+        // Taken whether or not a download runs; the download reads it at its next step.
+        m_sequence.SetReplyText(protocol::TranslateDownloadReply(payload, m_sequence.ReplyText()));
+        Q_EMIT downloadReply(m_sequence.ReplyText());
+        break;
+    }
+    return true;
+}
+
+void DeviceSession::Send(const QByteArray &command)
+{
+    Q_EMIT commandSent(command);
+    m_link.SendCommand(command);
+    m_link.StartReceivePolling();
+}
+
+void DeviceSession::SetAddresses(const Addresses &addresses)
+{
+    Send(protocol::SetIpAddressCommand(addresses[0], addresses[1], addresses[2], addresses[3],
+                                       addresses[4]));
+}
+
+void DeviceSession::RequestAddresses()
+{
+    Send(protocol::ReqIpAddressCommand());
+}
+
+void DeviceSession::SetMac(QByteArrayView mac)
+{
+    Send(protocol::SetMacAddressCommand(platform::CharUpperBuffA(mac.toByteArray())));
+}
+
+void DeviceSession::RequestMac()
+{
+    Send(protocol::ReqMacAddressCommand());
+}
+
+void DeviceSession::RequestVersion()
+{
+    Send(protocol::ReqVersionCommand());
+}
+
+bool DeviceSession::StartDownload(const QByteArray &image, quint32 baseAddress)
+{
+    if (m_sequence.DownloadState() != download::DownloadSequence::State::Prepare
+        || m_downloadTimer.isActive()) {
+        return false;
+    }
+    m_sequence.Start(image, baseAddress);
+    m_downloadTimer.start();
+    return true;
+}
+
+void DeviceSession::StepDownload()
+{
+    m_sequence.Tick();
+}
+
+void DeviceSession::AbortDownload()
+{
+    m_downloadTimer.stop();
+    // A block left open is never continued: only a new connection clears the device.
+    if (m_link.CommandHold())
+        m_link.Abort();
+    m_sequence.Abort();
+}
+
+void DeviceSession::SendCommand(QByteArrayView bytes)
+{
+    Q_EMIT commandSent(bytes.toByteArray());
+    m_link.SendDownload(bytes);
+}
+
+void DeviceSession::SendBlock(QByteArrayView bytes)
+{
+    if (isSignalConnected(QMetaMethod::fromSignal(&DeviceSession::blockSent)))
+        Q_EMIT blockSent(m_sequence.BlockAddress(), QByteArray::fromRawData(bytes.data(), bytes.size()));
+    m_link.SendDownload(bytes);
+}
+
+void DeviceSession::StartReceivePolling()
+{
+    m_link.StartReceivePolling();
+}
+
+void DeviceSession::SetStatusText(const QString &text)
+{
+    Q_EMIT downloadStatus(text);
+}
+
+void DeviceSession::StepProgress()
+{
+    Q_EMIT downloadProgress();
+}
+
+void DeviceSession::Stopped()
+{
+    m_downloadTimer.stop();
+    Q_EMIT downloadStopped(m_sequence.Succeeded());
+}
+
+void DeviceSession::HoldOtherCommands(bool hold)
+{
+    m_link.SetCommandHold(hold);
+}
+
+void DeviceSession::AbandonBlock()
+{
+    m_link.AbandonOpenBlock();
+}
+
+void DeviceSession::BlockFinished(quint32 address, qint32 length, const QString &result)
+{
+    Q_EMIT blockFinished(address, length, result);
+}
+
+} // namespace core

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "core/DeviceLink.h"
+#include "download/DownloadSequence.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+
+namespace core {
+
+// One device: its link, the routing of its replies, its reads and sets, and its firmware
+// download. Many sessions can live in one thread; nothing here is shared between them.
+//
+// Requests write their command on the link's recorded connection and enable receiving; they
+// never connect by themselves (the caller connects first, waiting or not). Replies are not tied
+// to requests: each reply line is routed by its prefix to the signal of its kind whenever it
+// comes, asked for or not.
+class DeviceSession : public QObject, private download::DownloadPort
+{
+    Q_OBJECT
+
+public:
+    using Addresses = std::array<QByteArray, 5>;
+
+    explicit DeviceSession(QObject *parent = nullptr);
+    ~DeviceSession() override;
+
+    DeviceLink &Link() { return m_link; }
+    const DeviceLink &Link() const { return m_link; }
+
+    // Routes one received text by its reply prefix (first line only, first prefix of the table
+    // that occurs in it); false when it is no reply.
+    bool DispatchReply(QByteArrayView text);
+    // Where each received reply line goes before it is routed: by default straight to
+    // DispatchReply. A hand-over that returns false did not take the line.
+    using HandOver = std::function<bool(const QByteArray &line)>;
+    void SetHandOver(HandOver handOver) { m_handOver = std::move(handOver); }
+
+    // Device IP, DP-310 IP, subnet mask, gateway, multicast: sent as given, commas between.
+    void SetAddresses(const Addresses &addresses);
+    void RequestAddresses();
+    // The MAC text goes out upper-cased by the single-byte code page's rules.
+    void SetMac(QByteArrayView mac);
+    void RequestMac();
+    void RequestVersion();
+
+    // Starts a download of `image` (phase 1 from `baseAddress`) on the recorded connection;
+    // false if one is running. The first step comes one tick (100 ms) later.
+    bool StartDownload(const QByteArray &image, quint32 baseAddress);
+    // One step of the download, as its timer does it.
+    void StepDownload();
+    // Stops a running download at once: no further byte goes out, and a block left open is
+    // abandoned with its connection.
+    void AbortDownload();
+    const download::DownloadSequence &Download() const { return m_sequence; }
+    // Busy from a confirmation on, before the download itself starts.
+    void ReserveDownload() { m_sequence.Reserve(); }
+    void ReleaseDownload() { m_sequence.Release(); }
+
+Q_SIGNALS:
+    // Each command text or block as it is handed to the link.
+    void commandSent(const QByteArray &command);
+    // The block's bytes as they go out, valid during the emission only (no copy is made).
+    void blockSent(quint32 address, const QByteArray &bytes);
+    // Each reply line as it is routed.
+    void replyReceived(const QByteArray &line);
+
+    void addressesSet(bool accepted);
+    // The items of the address list, in order (up to five are meaningful; more may come).
+    void addressesRead(const QList<QByteArray> &items);
+    void macSet(bool accepted);
+    void macRead(const QByteArray &mac);
+    void versionRead(const QByteArray &version);
+    // The translated "ACK_DOWNLOAD:" reply, after it reached the download.
+    void downloadReply(const QByteArray &translation);
+
+    void downloadStatus(const QString &text);
+    void downloadProgress();
+    void blockFinished(quint32 address, qint32 length, const QString &result);
+    // The download is over; `succeeded` when every block it sent was accepted.
+    void downloadStopped(bool succeeded);
+
+private:
+    void Send(const QByteArray &command);
+
+    // download::DownloadPort
+    void SendCommand(QByteArrayView bytes) override;
+    void SendBlock(QByteArrayView bytes) override;
+    void StartReceivePolling() override;
+    void SetStatusText(const QString &text) override;
+    void StepProgress() override;
+    void Stopped() override;
+    void HoldOtherCommands(bool hold) override;
+    void AbandonBlock() override;
+    void BlockFinished(quint32 address, qint32 length, const QString &result) override;
+
+    DeviceLink m_link;
+    HandOver m_handOver;
+    download::DownloadSequence m_sequence{ *this };
+    QTimer m_downloadTimer;
+};
+
+} // namespace core

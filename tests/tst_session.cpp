@@ -1,0 +1,256 @@
+// The device core with no window system at all: sessions against the in-process simulator on
+// loopback, driven only by their own timers and socket events.
+#include "support/Images.h"
+
+#include "Bytes.h"
+#include "DeviceSimulator.h"
+#include "core/DeviceSession.h"
+#include "platform/Inet.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+using core::DeviceLink;
+using core::DeviceSession;
+
+namespace {
+
+const QHostAddress Loopback(QStringLiteral("127.0.0.1"));
+
+// A session aimed at `port` on loopback, connected (waiting form).
+std::unique_ptr<DeviceSession> connectedSession(quint16 port)
+{
+    auto session = std::make_unique<DeviceSession>();
+    session->Link().SetAddress(QStringLiteral("127.0.0.1"));
+    session->Link().SetPort(QString::number(port));
+    if (!session->Link().ConnectWaiting())
+        qWarning("no connection to 127.0.0.1:%u", port);
+    return session;
+}
+
+} // namespace
+
+class TestSession final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void requestsAndReplies_data();
+    void requestsAndReplies();
+    void failedConnect_data();
+    void failedConnect();
+    void downloadOnItsOwnTimer();
+    void twoSessionsAtOnce();
+};
+
+void TestSession::initTestCase()
+{
+#ifdef Q_OS_LINUX
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray loaded = maps.readAll();
+    QVERIFY(loaded.contains("libQt6Core"));
+    QVERIFY2(!loaded.contains("libQt6Gui") && !loaded.contains("libQt6Widgets"),
+             "the device core pulled in Qt Gui or Widgets");
+#endif
+    platform::SetConnectGuard([](quint32 address) { return (address >> 24) == 127; });
+}
+
+void TestSession::requestsAndReplies_data()
+{
+    QTest::addColumn<QByteArray>("request"); // what is asked
+    QTest::addColumn<QByteArray>("wire"); // the command line the device saw
+    QTest::addColumn<QString>("signal"); // the signal that must follow, and its argument
+    QTest::addColumn<QVariant>("value");
+
+    QTest::newRow("version") << QByteArray("version") << QByteArray("ReqVer") << "versionRead"
+                             << QVariant(QByteArray("2.00"));
+    QTest::newRow("addresses") << QByteArray("addresses") << QByteArray("ReqIP_ADR")
+                               << "addressesRead"
+                               << QVariant::fromValue(QList<QByteArray>{ "192.168.0.10", "192.168.0.20",
+                                                              "255.255.255.0", "192.168.0.254",
+                                                              "239.0.0.1" });
+    QTest::newRow("mac") << QByteArray("mac") << QByteArray("ReqMAC_ADR") << "macRead"
+                         << QVariant(QByteArray("00A0B1C2D3E4"));
+    QTest::newRow("set mac, upper-cased") << QByteArray("set-mac")
+                                          << QByteArray("SetMAC_ADR(0A0B0C0D0E0F)") << "macSet"
+                                          << QVariant(true);
+    QTest::newRow("set addresses, as given")
+            << QByteArray("set-addresses")
+            << QByteArray("SetIP_ADR(10.0.0.9,10.0.0.2,255.0.0.0,10.0.0.254,239.1.1.1)")
+            << "addressesSet" << QVariant(true);
+}
+
+void TestSession::requestsAndReplies()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, wire);
+    QFETCH(QString, signal);
+    QFETCH(QVariant, value);
+
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    const auto session = connectedSession(device.serverPort());
+    QSignalSpy versions(session.get(), &DeviceSession::versionRead);
+    QSignalSpy addresses(session.get(), &DeviceSession::addressesRead);
+    QSignalSpy macs(session.get(), &DeviceSession::macRead);
+    QSignalSpy macSets(session.get(), &DeviceSession::macSet);
+    QSignalSpy addressSets(session.get(), &DeviceSession::addressesSet);
+
+    if (request == "version")
+        session->RequestVersion();
+    else if (request == "addresses")
+        session->RequestAddresses();
+    else if (request == "mac")
+        session->RequestMac();
+    else if (request == "set-mac")
+        session->SetMac("0a0b0c0d0e0f");
+    else
+        session->SetAddresses({ "10.0.0.9", "10.0.0.2", "255.0.0.0", "10.0.0.254", "239.1.1.1" });
+
+    QSignalSpy &spy = signal == QLatin1String("versionRead") ? versions
+            : signal == QLatin1String("addressesRead")       ? addresses
+            : signal == QLatin1String("macRead")             ? macs
+            : signal == QLatin1String("macSet")              ? macSets
+                                                             : addressSets;
+    // Handed over when its bytes arrive, well before a 100 ms poll.
+    QVERIFY(spy.wait(2000));
+    QCOMPARE(spy.first().first(), value);
+    QCOMPARE(device.receivedCommands(), QList<QByteArray>{ wire });
+    QCOMPARE(device.counters().bytesReceived, wire.size() + 1); // and its CR, nothing more
+    QCOMPARE(versions.size() + addresses.size() + macs.size() + macSets.size() + addressSets.size(),
+             1);
+}
+
+void TestSession::failedConnect_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("waiting");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("refused, waiting") << QStringLiteral("127.0.0.1") << true
+                                      << QStringLiteral("Error:connect(), Code = 10061\n\n") << 10061;
+    QTest::newRow("refused, not waiting") << QStringLiteral("127.0.0.1") << false
+                                          << QStringLiteral("Error:connect(), Code = 10061\n\n")
+                                          << 10061;
+    QTest::newRow("not an address") << QStringLiteral("127.0.0.256") << false
+                                    << QStringLiteral("Error: invalid IP address") << 0;
+}
+
+void TestSession::failedConnect()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, waiting);
+    QFETCH(QString, text);
+    QFETCH(int, code);
+
+    // A port nobody listens on: bind one, then let it go.
+    quint16 port = 0;
+    {
+        sim::DeviceSimulator probe;
+        QVERIFY(probe.listen(Loopback));
+        port = probe.serverPort();
+    }
+    DeviceSession session;
+    DeviceLink &link = session.Link();
+    link.SetAddress(address);
+    link.SetPort(QString::number(port));
+    QSignalSpy failed(&link, &DeviceLink::connectFailed);
+    QSignalSpy statuses(&link, &DeviceLink::statusChanged);
+    QSignalSpy made(&link, &DeviceLink::connected);
+
+    if (waiting) {
+        QVERIFY(!link.ConnectWaiting());
+    } else {
+        link.BeginConnect();
+        QVERIFY(failed.wait(2000) || failed.size() == 1);
+    }
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.first().at(0).toString(), text);
+    QCOMPARE(failed.first().at(1).toInt(), code);
+    QCOMPARE(statuses.last().first().toString(), text);
+    QVERIFY(made.isEmpty());
+    QVERIFY(!link.IsConnected() && !link.IsConnecting());
+
+    // Nothing is sent without a connection, and the next attempt starts afresh.
+    session.RequestVersion();
+    QVERIFY(!link.IsConnected());
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback, port));
+    link.SetAddress(QStringLiteral("127.0.0.1"));
+    QVERIFY(link.ConnectWaiting());
+    QCOMPARE(statuses.last().first().toString(), QStringLiteral("Connect Complete"));
+}
+
+void TestSession::downloadOnItsOwnTimer()
+{
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    const auto session = connectedSession(device.serverPort());
+    const QByteArray image = testsupport::PatternedImage(0x20000 + 0x1a0, 0x21);
+    QSignalSpy stopped(session.get(), &DeviceSession::downloadStopped);
+    QSignalSpy finished(session.get(), &DeviceSession::blockFinished);
+    QSignalSpy statuses(session.get(), &DeviceSession::downloadStatus);
+
+    QVERIFY(session->StartDownload(image, 0x1000000));
+    QVERIFY(!session->StartDownload(image, 0)); // one at a time
+    QVERIFY(stopped.wait(5000));
+    QCOMPARE(stopped.first().first().toBool(), true);
+
+    QCOMPARE(device.receivedCommands(),
+             (QList<QByteArray>{ "Download(0x01000000,0x20000)", "Download(0x01020000,0x1a0)" }));
+    QCOMPARE(device.memory(0x1000000, image.size()), image);
+    QCOMPARE(finished.size(), 2);
+    QCOMPARE(finished.last().at(0).toUInt(), 0x1020000u);
+    QCOMPARE(finished.last().at(1).toInt(), 0x1a0);
+    QCOMPARE(finished.last().at(2).toString(), QStringLiteral("Update Complete"));
+    QCOMPARE(statuses.last().first().toString(), QStringLiteral("Update Complete"));
+    QCOMPARE(session->Download().DownloadBusy(), 0);
+}
+
+void TestSession::twoSessionsAtOnce()
+{
+    // One device refuses a block, one never acknowledges an announce: neither holds up the other.
+    sim::DeviceSimulator refusing;
+    sim::DeviceSimulator silent;
+    QVERIFY(refusing.listen(Loopback));
+    QVERIFY(silent.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+    refusing.setBlockReply(0, "Error:Flash");
+    silent.setIgnoredAnnounce(0);
+    const auto first = connectedSession(refusing.serverPort());
+    auto second = std::make_unique<DeviceSession>();
+    second->Link().SetAddress(QStringLiteral("127.0.0.2"));
+    second->Link().SetPort(QString::number(silent.serverPort()));
+    QSignalSpy made(&second->Link(), &DeviceLink::connected);
+    second->Link().BeginConnect();
+    QVERIFY(made.wait(2000));
+
+    const QByteArray image = testsupport::PatternedImage(0x100, 0x42);
+    QSignalSpy firstStopped(first.get(), &DeviceSession::downloadStopped);
+    QSignalSpy secondStopped(second.get(), &DeviceSession::downloadStopped);
+    QVERIFY(first->StartDownload(image, 0x1000000));
+    QVERIFY(second->StartDownload(image, 0));
+    QVERIFY(firstStopped.wait(3000));
+    QCOMPARE(firstStopped.first().first().toBool(), false);
+    QVERIFY(secondStopped.isEmpty());
+    QCOMPARE(refusing.receivedBlocks().size(), 1);
+    QVERIFY(!refusing.receivedBlocks().first().written);
+
+    QVERIFY(secondStopped.wait(5000)); // its size wait ran out
+    QCOMPARE(secondStopped.first().first().toBool(), false);
+    QVERIFY(silent.receivedBlocks().isEmpty());
+    // The announce was left open, so that connection is gone; the other session's is not.
+    QVERIFY(!second->Link().IsConnected());
+    QVERIFY(first->Link().IsConnected());
+    QCOMPARE(refusing.receivedCommands(), QList<QByteArray>{ "Download(0x01000000,0x100)" });
+    QCOMPARE(silent.receivedCommands(), QList<QByteArray>{ "Download(0x00000000,0x100)" });
+}
+
+QTEST_GUILESS_MAIN(TestSession)
+
+#include "tst_session.moc"
