@@ -149,15 +149,21 @@ int main(int argc, char **argv)
         QElapsedTimer trip;
         trip.start();
         FormMain->ui()->BtnRead->click();
-        if (!runUntil([] { return testsupport::child<QStatusBar>(FormMain, "SBar")->currentMessage()
-                                  == QStringLiteral("IP Address Received"); },
-                      5000)) {
+        if (!runUntil(
+                    [] {
+                        return testsupport::child<QStatusBar>(FormMain, "SBar")->currentMessage()
+                                == QStringLiteral("IP Address Received");
+                    },
+                    5000)) {
             return fail("no address reply from the simulator");
         }
         FormMain->ui()->BtnSet->click();
-        if (!runUntil([] { return testsupport::child<QStatusBar>(FormMain, "SBar")->currentMessage()
-                                  == QStringLiteral("IP Address Set Complete"); },
-                      5000)) {
+        if (!runUntil(
+                    [] {
+                        return testsupport::child<QStatusBar>(FormMain, "SBar")->currentMessage()
+                                == QStringLiteral("IP Address Set Complete");
+                    },
+                    5000)) {
             return fail("no set reply from the simulator");
         }
         roundTrips.append(static_cast<double>(trip.nsecsElapsed()) / 1e6);

@@ -172,7 +172,7 @@ void TFormMain::FormClick()
 void TFormMain::BtnUpdateClick()
 {
     FormUpdate->SetDownloadBaseAddress(m_modifierKeys == BothSeen ? BackupDownloadBase
-                                                                : NormalDownloadBase);
+                                                                  : NormalDownloadBase);
     if (FormUpdate->isVisible())
         FormUpdate->close();
     FormUpdate->show();
@@ -283,12 +283,10 @@ void ConnectForms()
 {
     core::DeviceSession &session = FormComNet->Session();
     QObject::connect(&session, &core::DeviceSession::addressesSet, FormMain, &TFormMain::AckSetIp);
-    QObject::connect(&session, &core::DeviceSession::addressesRead, FormMain,
-                     &TFormMain::AckRecIp);
+    QObject::connect(&session, &core::DeviceSession::addressesRead, FormMain, &TFormMain::AckRecIp);
     QObject::connect(&session, &core::DeviceSession::macSet, FormMain, &TFormMain::AckSetMac);
     QObject::connect(&session, &core::DeviceSession::macRead, FormMain, &TFormMain::AckReqMac);
-    QObject::connect(&session, &core::DeviceSession::versionRead, FormMain,
-                     &TFormMain::AckReqVer);
+    QObject::connect(&session, &core::DeviceSession::versionRead, FormMain, &TFormMain::AckReqVer);
     FormUpdate->AttachDownload(session);
 }
 

@@ -71,14 +71,14 @@ void TestSession::requestsAndReplies_data()
                              << QVariant(QByteArray("2.00"));
     QTest::newRow("addresses") << QByteArray("addresses") << QByteArray("ReqIP_ADR")
                                << "addressesRead"
-                               << QVariant::fromValue(QList<QByteArray>{ "192.168.0.10", "192.168.0.20",
-                                                              "255.255.255.0", "192.168.0.254",
-                                                              "239.0.0.1" });
+                               << QVariant::fromValue(QList<QByteArray>{
+                                          "192.168.0.10", "192.168.0.20", "255.255.255.0",
+                                          "192.168.0.254", "239.0.0.1" });
     QTest::newRow("mac") << QByteArray("mac") << QByteArray("ReqMAC_ADR") << "macRead"
                          << QVariant(QByteArray("00A0B1C2D3E4"));
-    QTest::newRow("set mac, upper-cased") << QByteArray("set-mac")
-                                          << QByteArray("SetMAC_ADR(0A0B0C0D0E0F)") << "macSet"
-                                          << QVariant(true);
+    QTest::newRow("set mac, upper-cased")
+            << QByteArray("set-mac") << QByteArray("SetMAC_ADR(0A0B0C0D0E0F)") << "macSet"
+            << QVariant(true);
     QTest::newRow("set addresses, as given")
             << QByteArray("set-addresses")
             << QByteArray("SetIP_ADR(10.0.0.9,10.0.0.2,255.0.0.0,10.0.0.254,239.1.1.1)")
@@ -133,11 +133,12 @@ void TestSession::failedConnect_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("code");
 
-    QTest::newRow("refused, waiting") << QStringLiteral("127.0.0.1") << true
-                                      << QStringLiteral("Error:connect(), Code = 10061\n\n") << 10061;
-    QTest::newRow("refused, not waiting") << QStringLiteral("127.0.0.1") << false
-                                          << QStringLiteral("Error:connect(), Code = 10061\n\n")
-                                          << 10061;
+    QTest::newRow("refused, waiting")
+            << QStringLiteral("127.0.0.1") << true
+            << QStringLiteral("Error:connect(), Code = 10061\n\n") << 10061;
+    QTest::newRow("refused, not waiting")
+            << QStringLiteral("127.0.0.1") << false
+            << QStringLiteral("Error:connect(), Code = 10061\n\n") << 10061;
     QTest::newRow("not an address") << QStringLiteral("127.0.0.256") << false
                                     << QStringLiteral("Error: invalid IP address") << 0;
 }

@@ -105,8 +105,8 @@ int main(int argc, char **argv)
     QTest::qWait(250);
     ok &= save(FormUpdate, out + QStringLiteral("/update-window.png"));
     device.setReplyDelay(0);
-    ok &= testsupport::waitFor(
-            [] { return testsupport::session().Download().DownloadBusy() == 0; }, 30000);
+    ok &= testsupport::waitFor([] { return testsupport::session().Download().DownloadBusy() == 0; },
+                               30000);
     FormUpdate->hide();
 
     // The MAC window; its button shows only at another feature mode than the shipped one.

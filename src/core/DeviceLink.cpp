@@ -25,8 +25,7 @@ QString ConnectErrorText(int code)
 
 } // namespace
 
-DeviceLink::DeviceLink(QObject *parent)
-    : QObject(parent), m_connectTimer(this), m_pollTimer(this)
+DeviceLink::DeviceLink(QObject *parent) : QObject(parent), m_connectTimer(this), m_pollTimer(this)
 {
     m_pollTimer.setObjectName(QStringLiteral("TmrPktRcv"));
     m_pollTimer.setInterval(PollIntervalMs);
@@ -76,8 +75,8 @@ void DeviceLink::BeginConnect()
 
     // 0.0.0.0 names no device; some systems would quietly connect it to this machine.
     if (*address == 0 || !platform::IsConnectAllowed(*address)) {
-        const int code = *address == 0 ? platform::wsa::AddressNotAvailable
-                                        : platform::wsa::AccessDenied;
+        const int code =
+                *address == 0 ? platform::wsa::AddressNotAvailable : platform::wsa::AccessDenied;
         FailConnect(ConnectErrorText(code), code);
         return;
     }

@@ -8,8 +8,7 @@
 
 namespace core {
 
-DeviceSession::DeviceSession(QObject *parent)
-    : QObject(parent), m_link(this), m_downloadTimer(this)
+DeviceSession::DeviceSession(QObject *parent) : QObject(parent), m_link(this), m_downloadTimer(this)
 {
     m_link.setObjectName(QStringLiteral("link"));
     m_link.SetLineSink([this](const QByteArray &line) {
@@ -127,7 +126,8 @@ void DeviceSession::SendCommand(QByteArrayView bytes)
 void DeviceSession::SendBlock(QByteArrayView bytes)
 {
     if (isSignalConnected(QMetaMethod::fromSignal(&DeviceSession::blockSent)))
-        Q_EMIT blockSent(m_sequence.BlockAddress(), QByteArray::fromRawData(bytes.data(), bytes.size()));
+        Q_EMIT blockSent(m_sequence.BlockAddress(),
+                         QByteArray::fromRawData(bytes.data(), bytes.size()));
     m_link.SendDownload(bytes);
 }
 

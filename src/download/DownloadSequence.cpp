@@ -42,7 +42,8 @@ bool DownloadSequence::PlaceBlock()
 
 void DownloadSequence::SendAnnounce()
 {
-    m_port.SendCommand(protocol::DownloadCommand(m_blockAddress, static_cast<quint32>(m_blockSize)));
+    m_port.SendCommand(
+            protocol::DownloadCommand(m_blockAddress, static_cast<quint32>(m_blockSize)));
     m_port.HoldOtherCommands(true);
     m_port.StartReceivePolling();
     m_waitTicks = SizeWaitTicks;
@@ -175,7 +176,8 @@ void DownloadSequence::Tick()
     case State::NextBlock2: {
         ++m_blockNumber;
         const bool more = m_blockNumber < (InPhase2() ? Phase2EndBlock : Phase1Blocks);
-        m_state = more ? Phased(State::Announce1) : (InPhase2() ? State::Finished : State::Prepare2);
+        m_state =
+                more ? Phased(State::Announce1) : (InPhase2() ? State::Finished : State::Prepare2);
         break;
     }
 

@@ -24,8 +24,8 @@ inline QByteArray PatternedImage(qsizetype length, uchar salt = 0)
 // The announce of a block without its CR: eight lower-case address digits, the length unpadded.
 inline QByteArray AnnounceLine(quint32 address, qsizetype length)
 {
-    return QByteArrayLiteral("Download(0x") + QByteArray::number(address, 16).rightJustified(8, '0') + ",0x"
-            + QByteArray::number(length, 16) + ")";
+    return QByteArrayLiteral("Download(0x") + QByteArray::number(address, 16).rightJustified(8, '0')
+            + ",0x" + QByteArray::number(length, 16) + ")";
 }
 
 } // namespace testsupport
