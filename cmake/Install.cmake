@@ -1,21 +1,24 @@
 # Where an installed tool lives.
 #
-# The tool reads QL_T36.ini from the folder of its own executable, so it installs as one
-# self-contained folder holding the executable, the simulator and the settings file. On Linux the
-# install prefix stands for the file-system root, and the layout is the one the Debian package
-# has:
+# The tool and the command-line tool read QL_T36.ini from the folder of their own executable, so
+# they install as one self-contained folder holding both executables, the simulator and the
+# settings file. On Linux the install prefix stands for the file-system root, and the layout is
+# the one the Debian package has:
 #
-#   opt/ql-t36/ql-t36, ql-t36-sim, QL_T36.ini      the tool, the simulator, the settings
-#   usr/bin/ql-t36, ql-t36-sim                      launchers: links to the executables
+#   opt/ql-t36/ql-t36, ql-t36-cli, ql-t36-sim,      the tool, the command-line tool, the
+#              QL_T36.ini                           simulator, the settings
+#   usr/bin/ql-t36, ql-t36-cli, ql-t36-sim          launchers: links to the executables
 #   usr/share/applications/ql-t36.desktop           the menu entry
 #   usr/share/icons/hicolor/*/apps/ql-t36.*         the icon, every size menus and docks ask for
 #
 # `cmake --install <build>` (as root) therefore installs what the package installs, and
 # `cmake --install <build> --prefix /tmp/x` stages the same tree under /tmp/x.
-# On Windows the prefix is the tool's folder: ql-t36.exe, the simulator and QL_T36.ini side by side;
-# the Qt libraries are added to it with Qt's deployment tool (see the README).
+# On Windows the prefix is the tool's folder: ql-t36.exe, ql-t36-cli.exe, the simulator and
+# QL_T36.ini side by side; the Qt libraries are added to it with Qt's deployment tool (see the
+# README).
 
 set(QLT36_SIMULATOR_TARGET ql-t36-sim)
+set(QLT36_CLI_TARGET ql-t36-cli)
 
 if(UNIX AND NOT APPLE)
     if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
@@ -27,6 +30,9 @@ if(UNIX AND NOT APPLE)
     set(QLT36_INSTALL_BINDIR "usr/bin")
     set(QLT36_INSTALL_DATADIR "usr/share")
     set(program_targets ql-t36)
+    if(TARGET ${QLT36_CLI_TARGET})
+        list(APPEND program_targets ${QLT36_CLI_TARGET})
+    endif()
     if(TARGET ${QLT36_SIMULATOR_TARGET})
         list(APPEND program_targets ${QLT36_SIMULATOR_TARGET})
     endif()
@@ -68,6 +74,9 @@ if(UNIX AND NOT APPLE)
         DESTINATION ${QLT36_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 elseif(WIN32)
     install(TARGETS ql-t36 RUNTIME DESTINATION .)
+    if(TARGET ${QLT36_CLI_TARGET})
+        install(TARGETS ${QLT36_CLI_TARGET} RUNTIME DESTINATION .)
+    endif()
     if(TARGET ${QLT36_SIMULATOR_TARGET})
         install(TARGETS ${QLT36_SIMULATOR_TARGET} RUNTIME DESTINATION .)
     endif()

@@ -35,9 +35,11 @@ QL-T36 network devices are set up over one TCP connection. This tool reads
 and sets the device's five network addresses and its MAC address, reads its
 firmware version and downloads a new firmware image into it.
 
-The device simulator ql-t36-sim comes with it, so every task can be tried
-without hardware. The file /opt/ql-t36/QL_T36.ini says which device the tool
-talks to (192.168.0.1, port 2000 unless changed).]])
+The command-line tool ql-t36-cli does the same for one device or a whole
+fleet at once, with a JSON report for scripts. The device simulator
+ql-t36-sim comes with it, so every task can be tried without hardware. The
+file /opt/ql-t36/QL_T36.ini says which device the tools talk to
+(192.168.0.1, port 2000 unless changed).]])
 # The Qt runtime libraries are found by dpkg-shlibdeps from what the executables link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tool's hints are Japanese; without a CJK font they show as boxes.

@@ -5,6 +5,7 @@
 # at a closed loopback port, and only then starts the installed tool: headless on the offscreen
 # platform, and on a virtual display through the launcher when Xvfb and xdotool are there. Each
 # run must keep its window up and end with exit status 0 on SIGTERM (and on SIGINT and SIGHUP).
+# The installed command-line tool must print its help, and fail with one line against that port.
 #
 # Usage: packaging/smoke-test.sh <build-dir> [--expect-simulator]
 #
@@ -141,8 +142,10 @@ root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 expected=(
     "$app/ql-t36"
+    "$app/ql-t36-cli"
     "$app/QL_T36.ini"
     usr/bin/ql-t36
+    usr/bin/ql-t36-cli
     usr/share/applications/ql-t36.desktop
     usr/share/icons/hicolor/scalable/apps/ql-t36.svg
 )
@@ -168,7 +171,7 @@ printf '[LAN]\nADR=192.168.0.1\nPORT=2000\n' | diff -u - "$scratch/ini-settings"
     || fail "the packaged QL_T36.ini does not hold exactly [LAN] ADR=192.168.0.1 PORT=2000"
 ok "QL_T36.ini: [LAN] ADR=192.168.0.1 PORT=2000, everything else a ';' comment"
 
-for program in ql-t36 ql-t36-sim; do
+for program in ql-t36 ql-t36-cli ql-t36-sim; do
     [ -e "$root/$app/$program" ] || continue
     [ -x "$root/$app/$program" ] || fail "/$app/$program is not executable"
     [ "$(realpath "$root/usr/bin/$program")" = "$root/$app/$program" ] \
@@ -308,6 +311,23 @@ if command -v Xvfb > /dev/null && command -v xdotool > /dev/null; then
 else
     note "Xvfb or xdotool not installed: the window title was not checked on a display"
 fi
+
+step "Installed command-line tool"
+assert_loopback_settings "$root/usr/bin/ql-t36-cli"
+status=0
+timeout 10 "$root/usr/bin/ql-t36-cli" --help > "$scratch/cli-help.txt" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "ql-t36-cli --help ended with status $status"
+grep -q '^Usage: ql-t36-cli ' "$scratch/cli-help.txt" || fail "ql-t36-cli --help printed no usage"
+ok "ql-t36-cli --help through the launcher"
+status=0
+timeout 10 "$root/usr/bin/ql-t36-cli" -d "127.0.0.1:$port" version \
+    > "$scratch/cli-out.txt" 2> "$scratch/cli-err.txt" || status=$?
+sed 's/^/   | /' "$scratch/cli-out.txt" "$scratch/cli-err.txt"
+[ "$status" -eq 1 ] || fail "ql-t36-cli against the closed port 127.0.0.1:$port ended with status $status"
+[ "$(wc -l < "$scratch/cli-err.txt")" -eq 1 ] \
+    && grep -q "^127\.0\.0\.1:$port .*Code = 10061" "$scratch/cli-err.txt" \
+    || fail "ql-t36-cli did not report the refused connection in one line"
+ok "ql-t36-cli against the closed port: status 1, one line naming the device and Code = 10061"
 
 step "Installed simulator"
 if [ -e "$root/$app/ql-t36-sim" ]; then

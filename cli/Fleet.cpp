@@ -1,0 +1,66 @@
+#include "Fleet.h"
+
+namespace cli {
+
+Fleet::Fleet(const QList<Target> &targets, const Request &request, int jobs, QObject *parent)
+    : QObject(parent), m_limit(jobs)
+{
+    for (const Target &target : targets) {
+        auto *job = new DeviceJob(target, request, this);
+        // Queued: a job may end inside its own Start(), and the next one starts from the loop.
+        connect(
+                job, &DeviceJob::finished, this, [this, job] { OnJobFinished(job); },
+                Qt::QueuedConnection);
+        m_jobs.append(job);
+    }
+}
+
+void Fleet::Start()
+{
+    StartMore();
+}
+
+void Fleet::StartMore()
+{
+    while (!m_interrupted && m_running < m_limit && m_next < m_jobs.size()) {
+        DeviceJob *job = m_jobs[m_next++];
+        ++m_running;
+        Q_EMIT jobStarting(job);
+        job->Start();
+    }
+    if (m_running == 0 && m_next == m_jobs.size() && !m_over) {
+        m_over = true;
+        Q_EMIT finished();
+    }
+}
+
+void Fleet::OnJobFinished(const DeviceJob *job)
+{
+    if (m_over)
+        return;
+    --m_running;
+    Q_EMIT deviceFinished(job->Result());
+    StartMore();
+}
+
+void Fleet::Interrupt()
+{
+    if (m_over)
+        return;
+    m_interrupted = true;
+    m_over = true;
+    for (DeviceJob *job : std::as_const(m_jobs))
+        job->Interrupt();
+    Q_EMIT finished();
+}
+
+QList<Outcome> Fleet::Outcomes() const
+{
+    QList<Outcome> outcomes;
+    outcomes.reserve(m_jobs.size());
+    for (const DeviceJob *job : m_jobs)
+        outcomes.append(job->Result());
+    return outcomes;
+}
+
+} // namespace cli

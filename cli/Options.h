@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Request.h"
+#include "Targets.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The command line, checked in full before any device is contacted: whatever is wrong with it
+// is a usage error, never a half-done run.
+namespace cli {
+
+inline constexpr int DefaultJobs = 32;
+// Each running device holds a socket; beyond this the descriptor limit comes first.
+inline constexpr int MaxJobs = 256;
+
+struct Invocation
+{
+    QString commandName; // as typed: "version", "set-mac", ...
+    Request request;
+    QList<Target> targets;
+    int jobs = DefaultJobs;
+    bool json = false;
+    bool trace = false;
+    bool help = false;
+};
+
+struct ParsedArguments
+{
+    Invocation invocation;
+    QString error; // a usage error, or empty
+};
+
+// `arguments` includes the program name; `programFolder` is where QL_T36.ini is looked for.
+ParsedArguments ParseArguments(const QStringList &arguments, const QString &programFolder);
+
+QString HelpText();
+
+} // namespace cli

@@ -1,0 +1,82 @@
+#include "Trace.h"
+
+#include "Console.h"
+#include "DeviceJob.h"
+
+#include "protocol/Commands.h"
+
+#include <QTime>
+
+#include <array>
+
+namespace cli {
+
+namespace {
+
+// Control bytes would garble the terminal and hide the CR/LF that matter on this protocol.
+QString Escaped(const QByteArray &bytes)
+{
+    QString text;
+    for (const char byte : bytes) {
+        const auto code = static_cast<uchar>(byte);
+        if (byte == '\r')
+            text += QLatin1String("\\r");
+        else if (byte == '\n')
+            text += QLatin1String("\\n");
+        else if (code < 0x20 || code == 0x7F || byte == '\\')
+            text += QString::asprintf("\\x%02x", code);
+        else
+            text += QLatin1Char(byte);
+    }
+    return text;
+}
+
+void Line(const QString &device, const char *direction, const QString &text)
+{
+    WriteErr(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) + QLatin1Char(' ')
+             + device + QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + text
+             + QLatin1Char('\n'));
+}
+
+} // namespace
+
+quint32 Crc32(QByteArrayView bytes)
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> entries{};
+        for (quint32 i = 0; i < entries.size(); ++i) {
+            quint32 crc = i;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 1u) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+            entries[i] = crc;
+        }
+        return entries;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes)
+        crc = table[(crc ^ static_cast<uchar>(byte)) & 0xFFu] ^ (crc >> 8);
+    return ~crc;
+}
+
+void TraceJob(DeviceJob &job)
+{
+    const QString device = job.Result().target.Label();
+    core::DeviceSession &session = job.Session();
+    // Its own context: the job cuts its ties to the session when it ends, the trace does not.
+    auto *context = new QObject(&job);
+    QObject::connect(&session, &core::DeviceSession::commandSent, context,
+                     [device](const QByteArray &command) { Line(device, ">>", Escaped(command)); });
+    QObject::connect(&session, &core::DeviceSession::replyReceived, context,
+                     [device](const QByteArray &line) { Line(device, "<<", Escaped(line)); });
+    QObject::connect(&session, &core::DeviceSession::blockSent, context,
+                     [device](quint32 address, const QByteArray &bytes) {
+                         Line(device, "==",
+                              QString::asprintf("block 0x%08x length 0x%x crc32 0x%08x", address,
+                                                static_cast<unsigned>(bytes.size()), Crc32(bytes)));
+                     });
+    QObject::connect(
+            &session.Link(), &core::DeviceLink::statusChanged, context,
+            [device](const QString &text) { Line(device, "--", Escaped(protocol::ToWire(text))); });
+}
+
+} // namespace cli

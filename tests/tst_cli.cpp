@@ -1,0 +1,459 @@
+// The command-line tool as a child process against simulators in this process, on loopback only.
+// Every run names its devices, and the copy of the tool that runs has a QL_T36.ini beside it
+// that points at loopback too.
+#include "support/Images.h"
+
+#include "Bytes.h"
+#include "DeviceSimulator.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+const QHostAddress Loopback(u"127.0.0.1"_s);
+
+QStringList Args(std::initializer_list<QAnyStringView> items)
+{
+    QStringList list;
+    for (const QAnyStringView item : items)
+        list.append(item.toString());
+    return list;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject Json() const { return QJsonDocument::fromJson(out).object(); }
+    QJsonObject Device(qsizetype i) const { return Json()[u"devices"][i].toObject(); }
+};
+
+struct Block
+{
+    quint32 address;
+    qsizetype offset;
+    qsizetype length;
+};
+
+QString At(const sim::DeviceSimulator &device)
+{
+    return device.serverAddress().toString() + u':' + QString::number(device.serverPort());
+}
+
+quint16 ClosedPort()
+{
+    sim::DeviceSimulator probe;
+    return probe.listen(Loopback) ? probe.serverPort() : 9;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Block>)
+
+class TestCli final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void commands_data();
+    void commands();
+    void flash_data();
+    void flash();
+    void fleetFlash();
+    void slowAndLostDevices();
+    void usageErrors_data();
+    void usageErrors();
+    void settingsFile_data();
+    void settingsFile();
+    void scan_data();
+    void scan();
+    void interrupt();
+
+private:
+    void Start(QProcess &process, const QStringList &arguments);
+    Run Finish(QProcess &process, int timeoutMs = 20000);
+    Run Exec(const QStringList &arguments)
+    {
+        QProcess p;
+        Start(p, arguments);
+        return Finish(p);
+    }
+    QString File(const QString &name, const QByteArray &contents);
+
+    QTemporaryDir m_dir;
+    QString m_cli;
+    sim::DeviceSimulator m_witness; // must see no connection from a refused command line
+};
+
+void TestCli::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_cli = m_dir.filePath(QStringLiteral("ql-t36-cli"));
+    QVERIFY(QFile::copy(QStringLiteral(QLT36_CLI_PATH), m_cli));
+    File(QStringLiteral("QL_T36.ini"),
+         "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(ClosedPort()));
+    QVERIFY(m_witness.listen(Loopback));
+}
+
+void TestCli::Start(QProcess &process, const QStringList &arguments)
+{
+    process.start(m_cli, arguments);
+    QVERIFY(process.waitForStarted(5000));
+}
+
+Run TestCli::Finish(QProcess &process, int timeoutMs)
+{
+    // The simulators live in this thread: the loop must run while the tool does.
+    QSignalSpy finished(&process, &QProcess::finished);
+    if (process.state() != QProcess::NotRunning && !finished.wait(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        qWarning("the tool did not end within %d ms", timeoutMs);
+    }
+    const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return Run{ code, process.readAllStandardOutput(), process.readAllStandardError() };
+}
+
+QString TestCli::File(const QString &name, const QByteArray &contents)
+{
+    QFile file(m_dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(contents) != contents.size())
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
+void TestCli::commands_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("wire"); // the one line the device saw
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("field"); // of the JSON device entry
+    QTest::addColumn<QJsonValue>("value");
+
+    QTest::newRow("version") << Args({ "version" }) << QByteArray("ReqVer") << 0 << u"version"_s
+                             << QJsonValue(u"2.00"_s);
+    QTest::newRow("addresses") << Args({ "addresses" }) << QByteArray("ReqIP_ADR") << 0
+                               << u"addresses"_s
+                               << QJsonValue(QJsonArray::fromStringList(
+                                          Args({ "192.168.0.10", "192.168.0.20", "255.255.255.0",
+                                                 "192.168.0.254", "239.0.0.1" })));
+    QTest::newRow("mac") << Args({ "mac" }) << QByteArray("ReqMAC_ADR") << 0 << u"mac"_s
+                         << QJsonValue(u"00A0B1C2D3E4"_s);
+    QTest::newRow("set-mac, upper-cased")
+            << Args({ "set-mac", "0a0b0c0d0e0f" }) << QByteArray("SetMAC_ADR(0A0B0C0D0E0F)") << 0
+            << u"error"_s << QJsonValue(QJsonValue::Null);
+    QTest::newRow("set-addresses, as typed")
+            << Args({ "set-addresses", "10.0.0.9", "10.0.0.2", "255.0.0.0", "10.0.0.254",
+                      "239.1.1.1" })
+            << QByteArray("SetIP_ADR(10.0.0.9,10.0.0.2,255.0.0.0,10.0.0.254,239.1.1.1)") << 0
+            << u"error"_s << QJsonValue(QJsonValue::Null);
+    QTest::newRow("set-addresses, refused")
+            << Args({ "set-addresses", "10.0.0.300", "10.0.0.2", "255.0.0.0", "10.0.0.254",
+                      "239.1.1.1" })
+            << QByteArray("SetIP_ADR(10.0.0.300,10.0.0.2,255.0.0.0,10.0.0.254,239.1.1.1)") << 1
+            << u"error"_s << QJsonValue(u"IP Address Set Failed"_s);
+}
+
+void TestCli::commands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, wire);
+    QFETCH(int, exitCode);
+    QFETCH(QString, field);
+    QFETCH(QJsonValue, value);
+
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    const Run run = Exec(Args({ "--json", "-d", At(device) }) + arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(device.receivedCommands(), QList<QByteArray>{ wire });
+    QCOMPARE(device.counters().bytesReceived, wire.size() + 1); // its CR, nothing more
+    QCOMPARE(run.Json()[u"ok"].toInt(), exitCode == 0 ? 1 : 0);
+    QCOMPARE(run.Device(0)[u"device"].toString(), At(device));
+    QCOMPARE(run.Device(0)[field], value);
+}
+
+void TestCli::flash_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<qsizetype>("length");
+    QTest::addColumn<QList<Block>>("blocks"); // in the order they go out
+
+    QTest::newRow("both phases") << QStringList() << qsizetype(0x40010)
+                                 << QList<Block>{ { 0x1000000, 0, 0x20000 },
+                                                  { 0x1020000, 0x20000, 0x20000 },
+                                                  { 0x1040000, 0x40000, 0x10 },
+                                                  { 0, 0x40000, 0x10 } };
+    QTest::newRow("backup area") << Args({ "--backup" }) << qsizetype(0x100)
+                                 << QList<Block>{ { 0, 0, 0x100 } };
+}
+
+void TestCli::flash()
+{
+    QFETCH(QStringList, options);
+    QFETCH(qsizetype, length);
+    QFETCH(QList<Block>, blocks);
+
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    const QByteArray image = testsupport::PatternedImage(length, 0x5a);
+    const Run run = Exec(Args({ "--json", "--trace", "-d", At(device), "flash",
+                                File(QStringLiteral("image.bin"), image) })
+                         + options);
+    QCOMPARE(run.exitCode, 0);
+
+    QList<QByteArray> announces;
+    qint64 bytes = 0;
+    for (const Block &block : blocks) {
+        announces.append(testsupport::AnnounceLine(block.address, block.length));
+        bytes += announces.last().size() + 1 + block.length;
+    }
+    QCOMPARE(device.receivedCommands(), announces);
+    QCOMPARE(device.counters().bytesReceived, bytes);
+    const QList<sim::BlockRecord> records = device.receivedBlocks();
+    const QJsonArray reported = run.Device(0)[u"blocks"].toArray();
+    QCOMPARE(records.size(), blocks.size());
+    QCOMPARE(reported.size(), blocks.size());
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        const QByteArray expected = image.mid(blocks[i].offset, blocks[i].length);
+        QCOMPARE(records[i].crc32, sim::crc32(expected));
+        QVERIFY(records[i].written);
+        QCOMPARE(device.memory(blocks[i].address, blocks[i].length), expected);
+        // The trace's own CRC-32 of what went out.
+        QVERIFY(run.err.contains(QString::asprintf("== block 0x%08x length 0x%x crc32 0x%08x",
+                                                   blocks[i].address, unsigned(blocks[i].length),
+                                                   records[i].crc32)
+                                         .toLatin1()));
+        QCOMPARE(reported[i][u"address"].toInteger(), blocks[i].address);
+        QCOMPARE(reported[i][u"length"].toInteger(), blocks[i].length);
+        QCOMPARE(reported[i][u"result"].toString(), QStringLiteral("Update Complete"));
+    }
+    QVERIFY(run.err.contains(QByteArray(">> " + announces.first() + "\\r\n")));
+    QVERIFY(run.err.contains("<< ACK_DOWNLOAD:Result:1\\r\\n\n"));
+}
+
+void TestCli::fleetFlash()
+{
+    sim::DeviceSimulator first, refusing, last;
+    for (sim::DeviceSimulator *device : { &first, &refusing, &last })
+        QVERIFY(device->listen(Loopback));
+    refusing.setBlockReply(0, "Error:Flash");
+    const QString closed = QStringLiteral("127.0.0.1:%1").arg(ClosedPort());
+    const QByteArray image = testsupport::PatternedImage(0x100, 0x33);
+
+    const Run run = Exec(Args({ "--json", "-d", At(first), "-d", At(refusing), "-d", closed, "-d",
+                                At(last), "flash", File(QStringLiteral("fleet.bin"), image) }));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.Json()[u"ok"].toInt(), 2);
+    QCOMPARE(run.Json()[u"failed"].toInt(), 2);
+    const QStringList expected{ At(first), At(refusing), closed, At(last) };
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        QCOMPARE(run.Device(i)[u"device"].toString(), expected[i]);
+    QCOMPARE(run.Device(0)[u"ok"].toBool(), true);
+    QCOMPARE(run.Device(1)[u"error"].toString(), QStringLiteral("block 0x01000000: Error:Flash"));
+    QCOMPARE(run.Device(1)[u"blocks"][0][u"result"].toString(), QStringLiteral("Error:Flash"));
+    QCOMPARE(run.Device(2)[u"error"].toString(), QStringLiteral("Error:connect(), Code = 10061"));
+    QCOMPARE(run.Device(3)[u"ok"].toBool(), true);
+    QCOMPARE(first.memory(0x1000000, image.size()), image);
+    QCOMPARE(last.memory(0x1000000, image.size()), image);
+    QVERIFY(!refusing.receivedBlocks().first().written);
+}
+
+void TestCli::slowAndLostDevices()
+{
+    sim::DeviceSimulator quick, slow, closing;
+    for (sim::DeviceSimulator *device : { &quick, &slow, &closing })
+        QVERIFY(device->listen(Loopback));
+    slow.setReplyDelay(3000);
+    closing.dropReplies(1);
+    closing.closeAfterCommands(1);
+
+    const Run run = Exec(Args({ "--json", "--timeout", "0.5", "-d", At(slow), "-d", At(closing),
+                                "-d", At(quick), "version" }));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.Device(0)[u"error"].toString(), QStringLiteral("no reply within 0.5 s"));
+    QVERIFY(run.Device(0)[u"seconds"].toDouble() < 2.0); // not held up by the late reply
+    QCOMPARE(run.Device(1)[u"error"].toString(), QStringLiteral("Disconnected"));
+    QCOMPARE(run.Device(2)[u"version"].toString(), QStringLiteral("2.00"));
+    QVERIFY(run.Device(2)[u"seconds"].toDouble() < 0.5);
+}
+
+void TestCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>(
+            "arguments"); // "@" is the witness, "dir:" a file in the test folder
+    QTest::addColumn<QString>("message");
+
+    File(QStringLiteral("big.bin"), QByteArray(0x200001, 'x'));
+    File(QStringLiteral("empty.bin"), QByteArray());
+    File(QStringLiteral("devices.txt"), "# plant\n\n127.0.0.1:2001\n127.0.0.1:99999\n");
+    const auto row = [](const char *name, std::initializer_list<QAnyStringView> arguments,
+                        const char *message) {
+        QTest::newRow(name) << (Args({ "-d", "@" }) + Args(arguments))
+                            << QString::fromLatin1(message);
+    };
+    row("unknown command", { "frobnicate" }, "unknown command \"frobnicate\"");
+    row("no command", {}, "no command given");
+    row("unknown option", { "--frob", "version" }, "Unknown option 'frob'");
+    row("short address", { "-d", "127.1", "version" }, "\"127.1\" is not a dotted-decimal");
+    row("port 0", { "-d", "127.0.0.2:0", "version" }, "\"0\" is not a port");
+    row("port too big", { "-d", "127.0.0.2:65536", "version" }, "\"65536\" is not a port");
+    row("device twice", { "-d", "@", "version" }, "is given twice");
+    row("values missing", { "set-addresses", "10.0.0.1", "10.0.0.2", "255.0.0.0", "10.0.0.254" },
+        "set-addresses takes 5 value(s), 4 given");
+    row("blank value", { "set-addresses", "10.0.0.1", "10.0.0.2", "255.0.0.0", " \t", "239.0.0.1" },
+        "GATEWAY is empty");
+    row("blank MAC", { "set-mac", " " }, "HEX12 is empty");
+    row("set on two devices", { "-d", "127.0.0.2:2000", "set-mac", "0A0B0C0D0E0F" },
+        "set-mac sets one device at a time, 2 given");
+    row("image missing", { "flash", "dir:missing.bin" }, "cannot read the image");
+    row("image too long", { "flash", "dir:big.bin" }, "2097153 bytes, but only its first 2097152");
+    row("image empty", { "flash", "dir:empty.bin" }, "is empty");
+    row("backup without flash", { "--backup", "version" }, "--backup goes with flash only");
+    QTest::newRow("scan range too wide") // the witness is in it
+            << Args({ "scan", "127.0.0.0/21", "--port", "@port" }) << u"is not a scan range"_s;
+    row("scan with devices", { "scan", "127.0.0.0/30" }, "scan takes a range, not devices");
+    row("jobs 0", { "-j", "0", "version" }, "--jobs wants a number from 1 to 256");
+    row("timeout not a number", { "--timeout", "soon", "version" }, "--timeout wants seconds");
+    row("devices file missing", { "--devices", "dir:none.txt", "version" }, "cannot read");
+    row("devices file, bad line", { "--devices", "dir:devices.txt", "version" },
+        "devices.txt:4: \"99999\" is not a port");
+}
+
+void TestCli::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    for (QString &argument : arguments) {
+        if (argument == u"@")
+            argument = At(m_witness);
+        else if (argument == u"@port")
+            argument = QString::number(m_witness.serverPort());
+        else if (argument.startsWith(u"dir:"))
+            argument = m_dir.filePath(argument.sliced(4));
+    }
+    m_witness.clearRecords();
+    const Run run = Exec(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+    QCOMPARE(run.err.count('\n'), 2); // the error and where to find help
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(m_witness.counters().connections, 0);
+}
+
+void TestCli::settingsFile_data()
+{
+    QTest::addColumn<QByteArray>("port");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("connections");
+
+    QTest::newRow("the witness") << QByteArray() << 0 << 1;
+    QTest::newRow("port not valid") << QByteArray("0") << 2 << 0;
+}
+
+void TestCli::settingsFile()
+{
+    QFETCH(QByteArray, port);
+    QFETCH(int, exitCode);
+    QFETCH(int, connections);
+
+    // Read as the windows read it: CR LF, any case, blanks around the names.
+    const QByteArray portText = port.isEmpty() ? QByteArray::number(m_witness.serverPort()) : port;
+    File(QStringLiteral("QL_T36.ini"), "[lan]\r\n adr = 127.0.0.1\r\nPort=" + portText + "\r\n");
+    m_witness.clearRecords();
+    const Run run = Exec(Args({ "version" }));
+    File(QStringLiteral("QL_T36.ini"),
+         "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(ClosedPort()));
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(m_witness.counters().connections, connections);
+    QCOMPARE(m_witness.receivedCommands().size(), connections);
+}
+
+void TestCli::scan_data()
+{
+    QTest::addColumn<QString>("range");
+    QTest::addColumn<int>("scanned");
+    QTest::addColumn<QStringList>("found"); // host and version
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("prefix") << "127.0.0.1/29" << 8
+                            << Args({ "127.0.0.2", "2.00", "127.0.0.5", "2.05" }) << 0;
+    QTest::newRow("last octets") << "127.0.0.3-5" << 3 << Args({ "127.0.0.5", "2.05" }) << 0;
+    QTest::newRow("nobody there") << "127.0.0.6-7" << 2 << QStringList() << 1;
+}
+
+void TestCli::scan()
+{
+    QFETCH(QString, range);
+    QFETCH(int, scanned);
+    QFETCH(QStringList, found);
+    QFETCH(int, exitCode);
+
+    sim::DeviceSimulator second, fifth;
+    QVERIFY(second.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+    QVERIFY(fifth.listen(QHostAddress(QStringLiteral("127.0.0.5")), second.serverPort()));
+    fifth.setVersion("2.05");
+    const QString port = QString::number(second.serverPort());
+
+    const Run run = Exec(Args({ "--json", "scan", range, "--port", port }));
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.Json()[u"scanned"].toInt(), scanned);
+    QCOMPARE(run.Json()[u"ok"].toInt(), found.size() / 2);
+    const QJsonArray devices = run.Json()[u"devices"].toArray();
+    QCOMPARE(devices.size(), found.size() / 2);
+    for (qsizetype i = 0; i < devices.size(); ++i) {
+        QCOMPARE(devices[i][u"device"].toString(), found[2 * i] + u':' + port);
+        QCOMPARE(devices[i][u"version"].toString(), found[2 * i + 1]);
+    }
+}
+
+void TestCli::interrupt()
+{
+    // Two at a time: the third device starts only once the quick one is done.
+    sim::DeviceSimulator quick, slow, third;
+    for (sim::DeviceSimulator *device : { &quick, &slow, &third })
+        QVERIFY(device->listen(Loopback));
+    slow.setReplyDelay(2800); // its size acknowledgement comes well after the interrupt
+    third.setReplyDelay(2800);
+    const QByteArray image = testsupport::PatternedImage(0x100, 0x77);
+    QSignalSpy thirdAnnounce(&third, &sim::DeviceSimulator::commandReceived);
+
+    QProcess process;
+    Start(process,
+          Args({ "--json", "-j", "2", "-d", At(quick), "-d", At(slow), "-d", At(third), "flash",
+                 File(QStringLiteral("interrupt.bin"), image) }));
+    QVERIFY(thirdAnnounce.wait(10000));
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
+    const Run run = Finish(process, 2000); // at once, not after the devices' replies
+    QCOMPARE(run.exitCode, 130);
+
+    QCOMPARE(run.Device(0)[u"ok"].toBool(), true);
+    QCOMPARE(quick.memory(0x1000000, image.size()), image);
+    const QByteArray announce = testsupport::AnnounceLine(0x1000000, image.size()) + '\r';
+    for (const sim::DeviceSimulator *device : { &slow, &third }) {
+        const QJsonObject outcome = run.Device(device == &slow ? 1 : 2);
+        QCOMPARE(outcome[u"error"].toString(), QStringLiteral("interrupted"));
+        QCOMPARE(outcome[u"blocks"].toArray().size(), 0);
+        // The block it announced never followed: not a byte beyond the announce.
+        QTRY_VERIFY_WITH_TIMEOUT(!device->hasClient(), 2000);
+        QCOMPARE(device->counters().bytesReceived, announce.size());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+
+#include "tst_cli.moc"
