@@ -4,7 +4,7 @@
 #   1. the test suite (Debug, warnings as errors);
 #   2. the same suite under AddressSanitizer, UBSan and leak checking;
 #   3. each fuzz target for a short time (QLT36_FUZZ_SECONDS, default 20);
-#   4. the soak run and the download benchmark (they print figures; the soak fails on growth);
+#   4. the soak run and the benchmarks (they print figures; the soak fails on growth);
 #   5. the Debian package: built, installed into a scratch root and started against loopback.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +27,7 @@ scripts/fuzz.sh "${QLT36_FUZZ_SECONDS:-20}"
 step "Soak and benchmark"
 QT_QPA_PLATFORM=offscreen build/dev/bench/soak
 QT_QPA_PLATFORM=offscreen build/dev/bench/bench_download
+build/dev/bench/bench_fleet
 
 step "Debian package"
 cmake --workflow --preset package
