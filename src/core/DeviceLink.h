@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
@@ -121,8 +120,10 @@ private:
     QString m_port;
     int m_connectTimeoutMs = DefaultConnectTimeoutMs;
 
-    QPointer<QTcpSocket> m_socket; // the recorded connection
-    QPointer<QTcpSocket> m_pending; // an attempt under way
+    // Children of the link, released with deleteLater once their pointer here is cleared, so
+    // a socket stays valid through any handler that runs while it is in use.
+    QTcpSocket *m_socket = nullptr; // the recorded connection
+    QTcpSocket *m_pending = nullptr; // an attempt under way
     QTimer m_connectTimer;
     bool m_waiting = false;
 
