@@ -258,6 +258,9 @@ private Q_SLOTS:
     void deviceEndsTheConnectionDuringADownload();
     void connectPressedDuringADownload_data();
     void connectPressedDuringADownload();
+    void heldCommandAfterTheDeviceEndedTheBlock_data();
+    void heldCommandAfterTheDeviceEndedTheBlock();
+    void startAfterTheDeviceWentAway();
     void deviceThatNeverAnswers_data();
     void deviceThatNeverAnswers();
     void unusableSettingsFile_data();
@@ -927,6 +930,85 @@ void TestFaults::deviceEndsTheConnectionDuringADownload()
     QCOMPARE(m_device->counters().connections, connections + 1);
     QCOMPARE(linkStatus(), QStringLiteral("Connect Complete"));
     QCOMPARE(m_boxes->count(), 1);
+}
+
+void TestFaults::heldCommandAfterTheDeviceEndedTheBlock_data()
+{
+    QTest::addColumn<bool>("reachable"); // whether the device takes a new connection
+
+    QTest::newRow("fresh connection made") << true;
+    QTest::newRow("fresh connection refused") << false;
+}
+
+void TestFaults::heldCommandAfterTheDeviceEndedTheBlock()
+{
+    QFETCH(bool, reachable);
+
+    openUpdateWindow();
+    QVERIFY(loadImage(imageBytes(0x100, 5)));
+    QVERIFY(connectByVersionRead());
+    const int connections = m_device->counters().connections;
+    const quint16 port = m_device->serverPort();
+    // The device acknowledges the announce, then ends the connection.
+    m_device->setReplyDelay(300);
+    m_device->closeAfterCommands(1);
+    QVERIFY(startDownload());
+    stopDownloadTimer();
+    tick();
+    tick(); // the announce
+    QTest::mouseClick(FormMain->ui()->BtnRead, Qt::LeftButton); // held behind the open block
+    QVERIFY(link().CommandHold());
+    // Noticed while nothing is being asked of the link.
+    QVERIFY(waitFor([] { return !link().IsConnected(); }, 3000));
+    QCOMPARE(linkStatus(), QStringLiteral("Disconnected\n"));
+    QCOMPARE(FormUpdate->ReplyText(), QByteArray("SizeOK"));
+    if (!reachable)
+        m_device->close();
+
+    tick(); // the acknowledgement
+    const int boxes = m_boxes->count();
+    testsupport::session().StepDownload(); // the block: nowhere to go
+    QCOMPARE(m_boxes->count(), boxes); // nothing opens inside the step
+    QVERIFY(!link().CommandHold());
+    if (reachable) {
+        QVERIFY(waitFor([] { return mainStatus() == QLatin1String("IP Address Received"); }, 3000));
+        QCOMPARE(addressTexts(), expectedAddressTexts());
+        QCOMPARE(m_device->counters().connections, connections + 1);
+        QCOMPARE(m_boxes->count(), boxes);
+    } else {
+        QVERIFY(waitFor([&] { return m_boxes->count() == boxes + 1; }, 3000));
+        QCOMPARE(m_boxes->shown().last().text, QStringLiteral("Error:connect(), Code = 10061\n\n"));
+        QCOMPARE(linkStatus(),
+                 QStringLiteral("1 held command not sent: Error:connect(), Code = 10061"));
+        QCOMPARE(mainStatus(), QString());
+        QCOMPARE(addressTexts(), QStringList(5, QString()));
+    }
+    QCOMPARE(m_device->receivedCommands(),
+             (QList<QByteArray>{ testsupport::AnnounceLine(MainArea, 0x100) }
+              + (reachable ? QList<QByteArray>{ "ReqIP_ADR" } : QList<QByteArray>{})));
+    QVERIFY(m_device->receivedBlocks().isEmpty());
+    QVERIFY(tickToIdle(60) <= 53);
+    QCOMPARE(m_boxes->count(), boxes + (reachable ? 0 : 1));
+
+    // The next command finds the device wherever it is again.
+    if (!reachable)
+        QVERIFY(m_device->listen(Loopback, port));
+    QVERIFY(readAddresses());
+}
+
+void TestFaults::startAfterTheDeviceWentAway()
+{
+    const QByteArray image = imageBytes(0x300, 9);
+    openUpdateWindow();
+    QVERIFY(loadImage(image));
+    QVERIFY(connectByVersionRead());
+    m_device->disconnectClient(); // a restart, say
+    QVERIFY(waitFor([] { return linkStatus() == QLatin1String("Disconnected\n"); }, 3000));
+    QVERIFY(!link().IsConnected());
+    // "Start" connects anew instead of writing into the ended connection.
+    QVERIFY(runDownload(10000));
+    QCOMPARE(updateStatus(), QStringLiteral("Update Complete"));
+    QCOMPARE(m_device->memory(MainArea, image.size()), image);
 }
 
 void TestFaults::connectPressedDuringADownload_data()

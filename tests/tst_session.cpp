@@ -21,9 +21,10 @@ namespace {
 const QHostAddress Loopback(QStringLiteral("127.0.0.1"));
 
 // A session aimed at `port` on loopback, connected (waiting form).
-std::unique_ptr<DeviceSession> connectedSession(quint16 port)
+std::unique_ptr<DeviceSession> connectedSession(quint16 port, bool strict = false)
 {
     auto session = std::make_unique<DeviceSession>();
+    session->SetStrictReplies(strict);
     session->Link().SetAddress(QStringLiteral("127.0.0.1"));
     session->Link().SetPort(QString::number(port));
     if (!session->Link().ConnectWaiting())
@@ -43,8 +44,14 @@ private Q_SLOTS:
     void requestsAndReplies();
     void failedConnect_data();
     void failedConnect();
+    void downloadOnItsOwnTimer_data();
     void downloadOnItsOwnTimer();
     void twoSessionsAtOnce();
+    void strictRepliesTakeOnlyAnswers_data();
+    void strictRepliesTakeOnlyAnswers();
+    void strictBlockResultOnlyAfterTheBlock();
+    void declinedLineLeavesTheNextOne();
+    void emptyImageIsNoSuccess();
 };
 
 void TestSession::initTestCase()
@@ -185,11 +192,19 @@ void TestSession::failedConnect()
     QCOMPARE(statuses.last().first().toString(), QStringLiteral("Connect Complete"));
 }
 
+void TestSession::downloadOnItsOwnTimer_data()
+{
+    QTest::addColumn<bool>("strict");
+    QTest::newRow("replies by prefix") << false;
+    QTest::newRow("strict replies") << true;
+}
+
 void TestSession::downloadOnItsOwnTimer()
 {
+    QFETCH(bool, strict);
     sim::DeviceSimulator device;
     QVERIFY(device.listen(Loopback));
-    const auto session = connectedSession(device.serverPort());
+    const auto session = connectedSession(device.serverPort(), strict);
     const QByteArray image = testsupport::PatternedImage(0x20000 + 0x1a0, 0x21);
     QSignalSpy stopped(session.get(), &DeviceSession::downloadStopped);
     QSignalSpy finished(session.get(), &DeviceSession::blockFinished);
@@ -247,6 +262,150 @@ void TestSession::twoSessionsAtOnce()
     QVERIFY(first->Link().IsConnected());
     QCOMPARE(refusing.receivedCommands(), QList<QByteArray>{ "Download(0x01000000,0x100)" });
     QCOMPARE(silent.receivedCommands(), QList<QByteArray>{ "Download(0x00000000,0x100)" });
+}
+
+void TestSession::strictRepliesTakeOnlyAnswers_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("greeting"); // sent as the connection opens
+    QTest::addColumn<QByteArray>("extra"); // sent as the command arrives, before the answer
+    QTest::addColumn<bool>("replaced"); // the device's own answer is withheld, `extra` is it
+    QTest::addColumn<QString>("heard");
+
+    QTest::newRow("set: stale success greets, the device refuses")
+            << QByteArray("set-addresses") << QByteArray("ACK_SET_IP:1")
+            << QByteArray("ACK_SET_IP:0") << true << QStringLiteral("addressesSet 0");
+    QTest::newRow("version: a version greets")
+            << QByteArray("version") << QByteArray("ACK_REQ_VER:boot") << QByteArray() << false
+            << QStringLiteral("versionRead 2.00");
+    QTest::newRow("mac: a version reply comes first")
+            << QByteArray("mac") << QByteArray() << QByteArray("ACK_REQ_VER:2.00") << false
+            << QStringLiteral("macRead 00A0B1C2D3E4");
+    QTest::newRow("addresses: noise and a set result come first")
+            << QByteArray("addresses") << QByteArray("hello") << QByteArray("ACK_SET_IP:1") << false
+            << QStringLiteral("addressesRead 192.168.0.10");
+}
+
+void TestSession::strictRepliesTakeOnlyAnswers()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, greeting);
+    QFETCH(QByteArray, extra);
+    QFETCH(bool, replaced);
+    QFETCH(QString, heard);
+
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    device.setUnsolicitedOnConnect(greeting);
+    const auto session = connectedSession(device.serverPort(), true);
+    DeviceSession *s = session.get();
+    QSignalSpy ignored(s, &DeviceSession::replyIgnored);
+    // Read before anything is written: answers nothing.
+    if (!greeting.isEmpty())
+        QVERIFY(ignored.wait(2000));
+    connect(&device, &sim::DeviceSimulator::commandReceived, this, [&] {
+        if (replaced)
+            device.dropReplies(1);
+        if (!extra.isEmpty())
+            device.sendRaw(extra + "\r\n");
+    });
+    QStringList emitted;
+    const auto text = [&emitted](const char *name, const QByteArray &value) {
+        emitted << QLatin1String(name) + QLatin1Char(' ') + QString::fromLatin1(value);
+    };
+    connect(s, &DeviceSession::versionRead, this, [=](auto v) { text("versionRead", v); });
+    connect(s, &DeviceSession::macRead, this, [=](auto v) { text("macRead", v); });
+    connect(s, &DeviceSession::addressesSet, this,
+            [=](bool ok) { text("addressesSet", ok ? "1" : "0"); });
+    connect(s, &DeviceSession::addressesRead, this,
+            [=](const QList<QByteArray> &items) { text("addressesRead", items.value(0)); });
+    connect(s, &DeviceSession::macSet, this, [=](bool ok) { text("macSet", ok ? "1" : "0"); });
+
+    if (request == "version")
+        s->RequestVersion();
+    else if (request == "mac")
+        s->RequestMac();
+    else if (request == "addresses")
+        s->RequestAddresses();
+    else
+        s->SetAddresses({ "10.0.0.9", "10.0.0.2", "255.0.0.0", "10.0.0.254", "239.1.1.1" });
+    QVERIFY(QTest::qWaitFor([&emitted] { return !emitted.isEmpty(); }, 2000));
+    QTest::qWait(100); // nothing else follows
+    QCOMPARE(emitted, QStringList{ heard });
+    QList<QByteArray> expected;
+    for (const QByteArray &line : { greeting, replaced ? QByteArray() : extra }) {
+        if (!line.isEmpty())
+            expected << line + "\r\n";
+    }
+    QList<QByteArray> lines;
+    for (const QList<QVariant> &args : std::as_const(ignored))
+        lines << args.first().toByteArray();
+    QCOMPARE(lines, expected);
+}
+
+void TestSession::strictBlockResultOnlyAfterTheBlock()
+{
+    // The device acknowledges the size and claims success in the same breath, before it has a
+    // single byte of the block, and never answers the block itself.
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    device.setBlockReply(0, QByteArray());
+    connect(&device, &sim::DeviceSimulator::replySent, this, [&device](const QByteArray &reply) {
+        if (reply.contains("Size:"))
+            device.sendRaw("ACK_DOWNLOAD:Result:1\r\n");
+    });
+    const auto session = connectedSession(device.serverPort(), true);
+    QSignalSpy ignored(session.get(), &DeviceSession::replyIgnored);
+    QSignalSpy stopped(session.get(), &DeviceSession::downloadStopped);
+    const QByteArray image = testsupport::PatternedImage(0x100, 0x17);
+    QVERIFY(session->StartDownload(image, 0x1000000));
+
+    // The early result neither overwrote the acknowledgement nor passed for the block's result.
+    QTRY_COMPARE_WITH_TIMEOUT(device.receivedBlocks().size(), 1, 3000);
+    QTest::qWait(300);
+    QCOMPARE(ignored.size(), 1);
+    QCOMPARE(ignored.first().first().toByteArray(), QByteArray("ACK_DOWNLOAD:Result:1\r\n"));
+    QCOMPARE(session->Download().DownloadState(), download::DownloadSequence::State::WaitResult1);
+    QVERIFY(stopped.isEmpty());
+    // A result after the block does count.
+    device.sendRaw("ACK_DOWNLOAD:Result:1\r\n");
+    QVERIFY(stopped.wait(3000));
+    QCOMPARE(stopped.first().first().toBool(), true);
+}
+
+void TestSession::declinedLineLeavesTheNextOne()
+{
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    const auto session = connectedSession(device.serverPort());
+    int offered = 0;
+    session->SetHandOver(
+            [&](const QByteArray &line) { return ++offered > 1 && session->DispatchReply(line); });
+    QSignalSpy versions(session.get(), &DeviceSession::versionRead);
+    session->Link().StartReceivePolling();
+    // Two replies in one segment; the first is declined.
+    QTRY_VERIFY_WITH_TIMEOUT(device.hasClient(), 2000);
+    device.sendRaw("ACK_REQ_VER:1.00\r\nACK_REQ_VER:2.00\r\n");
+    QVERIFY(versions.wait(2000));
+    QCOMPARE(offered, 2);
+    QCOMPARE(versions.first().first().toByteArray(), QByteArray("2.00"));
+    QVERIFY(session->Link().IsPolling());
+}
+
+void TestSession::emptyImageIsNoSuccess()
+{
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    const auto session = connectedSession(device.serverPort());
+    QSignalSpy stopped(session.get(), &DeviceSession::downloadStopped);
+    QVERIFY(session->StartDownload(QByteArray(), 0x1000000));
+    QVERIFY(stopped.wait(2000));
+    QCOMPARE(stopped.first().first().toBool(), false);
+    QCOMPARE(device.counters().bytesReceived, 0);
+    // The next download is a real one.
+    QVERIFY(session->StartDownload(testsupport::PatternedImage(0x10), 0x1000000));
+    QVERIFY(stopped.wait(3000));
+    QCOMPARE(stopped.last().first().toBool(), true);
 }
 
 QTEST_GUILESS_MAIN(TestSession)

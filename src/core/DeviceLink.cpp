@@ -2,6 +2,7 @@
 
 #include "platform/Inet.h"
 #include "platform/SocketErrors.h"
+#include "platform/SocketReset.h"
 
 #include <QHostAddress>
 #include <QNetworkProxy>
@@ -143,6 +144,9 @@ void DeviceLink::FinishConnect()
     m_connectTimer.stop();
     disconnect(socket, nullptr, this, nullptr);
     connect(socket, &QIODevice::readyRead, this, &DeviceLink::OnReadyRead);
+    connect(socket, &QIODevice::bytesWritten, this, &DeviceLink::OnBytesWritten);
+    // Direct: from the moment the connection ends nothing more is written there.
+    connect(socket, &QAbstractSocket::disconnected, this, &DeviceLink::OnSocketEnded);
     m_socket = socket;
     ++m_connectionNumber;
     m_assembler.Clear();
@@ -150,11 +154,14 @@ void DeviceLink::FinishConnect()
     Q_EMIT statusChanged(QStringLiteral("Connect Complete"));
     Q_EMIT connected();
     // Data that came with the connection waits for receiving to be enabled.
+    if (m_receiveAlways && m_socket == socket)
+        StartReceivePolling();
 }
 
 void DeviceLink::FailConnect(const QString &text, int code)
 {
     m_connectTimer.stop();
+    m_lastConnectFailure = text;
     if (QTcpSocket *socket = std::exchange(m_pending, nullptr)) {
         disconnect(socket, nullptr, this, nullptr);
         socket->abort();
@@ -173,12 +180,16 @@ void DeviceLink::ReleaseSocket(bool graceful)
     if (!socket)
         return;
     disconnect(socket, nullptr, this, nullptr);
-    if (graceful && socket->state() == QAbstractSocket::ConnectedState) {
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        // Ended already (this may run inside its own end): only the object is left to go.
+        socket->deleteLater();
+    } else if (graceful) {
         connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
         socket->disconnectFromHost();
         if (socket->state() == QAbstractSocket::UnconnectedState)
             socket->deleteLater();
     } else {
+        platform::SetResetOnClose(socket->socketDescriptor());
         socket->abort();
         socket->deleteLater();
     }
@@ -206,6 +217,7 @@ void DeviceLink::Abort()
     m_heldCommands.clear();
     m_heldCount = 0;
     m_commandHold = false;
+    m_heldSendQueued = false;
     if (QTcpSocket *socket = std::exchange(m_pending, nullptr)) {
         disconnect(socket, nullptr, this, nullptr);
         socket->abort();
@@ -214,45 +226,67 @@ void DeviceLink::Abort()
     ReleaseSocket(false);
 }
 
+qint64 DeviceLink::Write(QByteArrayView bytes, int commands)
+{
+    const qint64 written = m_socket->write(bytes.data(), bytes.size());
+    ++m_writeSerial;
+    m_awaitedReplies += commands;
+    return written;
+}
+
 int DeviceLink::SendCommand(QByteArrayView bytes)
 {
     if (m_socket) {
-        if (m_commandHold) {
+        if (m_commandHold || m_heldSendQueued) {
             m_heldCommands.append(bytes);
             ++m_heldCount;
         } else {
-            m_socket->write(bytes.data(), bytes.size());
-            ++m_awaitedReplies;
+            Write(bytes);
         }
         StartReceivePolling();
     }
     return static_cast<int>(bytes.size());
 }
 
-void DeviceLink::SendDownload(QByteArrayView bytes)
+bool DeviceLink::SendDownload(QByteArrayView bytes)
 {
     if (!m_socket)
-        return;
+        return false;
     // A device on a newer connection never saw the announce and would read the image as
     // commands; unsent, the block simply gets no result and its wait runs out.
-    if (!m_commandHold || m_holdConnection == m_connectionNumber) {
-        m_socket->write(bytes.data(), bytes.size());
-        ++m_awaitedReplies;
-    }
+    const bool written = !m_commandHold || m_holdConnection == m_connectionNumber;
+    if (written)
+        Write(bytes);
     StartReceivePolling();
+    return written;
 }
 
 qint64 DeviceLink::WriteRaw(QByteArrayView bytes)
 {
     if (!m_socket)
         return -1;
-    if (m_commandHold) {
+    if (m_commandHold || m_heldSendQueued) {
         m_heldCommands.append(bytes);
         ++m_heldCount;
         return bytes.size();
     }
-    ++m_awaitedReplies;
-    return m_socket->write(bytes.data(), bytes.size());
+    return Write(bytes);
+}
+
+void DeviceLink::SetReceiveAlways(bool always)
+{
+    m_receiveAlways = always;
+    if (always && m_socket)
+        StartReceivePolling();
+}
+
+QByteArray DeviceLink::DiscardReceived()
+{
+    QByteArray dropped = m_assembler.Pending();
+    m_assembler.Clear();
+    if (m_socket)
+        dropped += m_socket->readAll();
+    return dropped;
 }
 
 void DeviceLink::StartReceivePolling()
@@ -270,17 +304,43 @@ void DeviceLink::SetCommandHold(bool hold)
     if (hold && !m_commandHold)
         m_holdConnection = m_socket ? m_connectionNumber : 0;
     m_commandHold = hold;
-    if (hold || m_heldCommands.isEmpty())
+    if (hold || m_heldCommands.isEmpty() || m_heldSendQueued)
         return;
+    if (!m_socket) {
+        // The hold's connection is gone (abandoned after a size time-out, or ended by the
+        // device): the commands go out on a fresh one, never dropped. Connecting is left until
+        // the step that ended the hold is over, so a failure box cannot open inside it.
+        m_heldSendQueued = true;
+        QMetaObject::invokeMethod(this, &DeviceLink::SendHeldOnFreshConnection,
+                                  Qt::QueuedConnection);
+        return;
+    }
     const QByteArray held = std::exchange(m_heldCommands, QByteArray());
-    const int count = std::exchange(m_heldCount, 0);
-    // The hold's connection may be gone (abandoned after a size time-out, or closed by the
-    // device): the commands go out on a fresh one, never dropped.
-    if (!m_socket && !ConnectWaiting())
-        return;
-    m_socket->write(held);
-    m_awaitedReplies += count;
+    Write(held, std::exchange(m_heldCount, 0));
     StartReceivePolling();
+}
+
+void DeviceLink::SendHeldOnFreshConnection()
+{
+    if (!m_heldSendQueued)
+        return; // aborted meanwhile
+    m_heldSendQueued = false;
+    // A block opened meanwhile: they go when that one is out.
+    if (m_commandHold || m_heldCommands.isEmpty())
+        return;
+    if (!m_socket && !ConnectWaiting()) {
+        // Reported once, by the failed connection; the status says what it cost.
+        const int count = std::exchange(m_heldCount, 0);
+        m_heldCommands.clear();
+        QString cause = m_lastConnectFailure;
+        while (cause.endsWith(QLatin1Char('\n')))
+            cause.chop(1);
+        Q_EMIT statusChanged(
+                count == 1 ? QStringLiteral("1 held command not sent: %1").arg(cause)
+                           : QStringLiteral("%1 held commands not sent: %2").arg(count).arg(cause));
+        return;
+    }
+    SetCommandHold(false);
 }
 
 void DeviceLink::AbandonOpenBlock()
@@ -295,6 +355,37 @@ void DeviceLink::OnReadyRead()
         Receive();
 }
 
+void DeviceLink::OnBytesWritten()
+{
+    if (m_socket && m_socket->bytesToWrite() == 0)
+        m_writtenSerial = m_writeSerial;
+}
+
+QString DeviceLink::EndText(const QTcpSocket &socket) const
+{
+    const QAbstractSocket::SocketError error = socket.error();
+    if (error == QAbstractSocket::RemoteHostClosedError
+        || error == QAbstractSocket::UnknownSocketError) {
+        return QStringLiteral("Disconnected\n");
+    }
+    const int code =
+            platform::WsaErrorCode(error, socket.errorString(), platform::SocketPhase::Established);
+    return QString::asprintf("recv() failed: error %d\n", code);
+}
+
+void DeviceLink::OnSocketEnded()
+{
+    QTcpSocket *socket = m_socket;
+    if (!socket || socket != sender())
+        return;
+    // Replies that came before the end answer commands already written.
+    if (m_pollTimer.isActive())
+        Receive();
+    // A handler may have closed or replaced it meanwhile.
+    if (m_socket == socket)
+        LoseConnection(EndText(*socket));
+}
+
 void DeviceLink::PollTick()
 {
     if (!m_socket)
@@ -305,16 +396,7 @@ void DeviceLink::PollTick()
     }
     if (m_socket->state() == QAbstractSocket::ConnectedState)
         return; // the device has not answered yet: try again next tick
-
-    const QAbstractSocket::SocketError error = m_socket->error();
-    if (error == QAbstractSocket::RemoteHostClosedError
-        || error == QAbstractSocket::UnknownSocketError) {
-        LoseConnection(QStringLiteral("Disconnected\n"));
-    } else {
-        const int code = platform::WsaErrorCode(error, m_socket->errorString(),
-                                                platform::SocketPhase::Established);
-        LoseConnection(QString::asprintf("recv() failed: error %d\n", code));
-    }
+    LoseConnection(EndText(*m_socket));
 }
 
 void DeviceLink::LoseConnection(const QString &text)
@@ -332,6 +414,7 @@ void DeviceLink::Receive()
     if (m_receiving)
         return;
     const QScopedValueRollback<bool> receiving(m_receiving, true);
+    bool declined = false;
     // A handler may close or replace the connection while lines are handed on.
     while (m_socket && m_pollTimer.isActive() && m_socket->bytesAvailable() > 0) {
         QByteArray text = m_socket->read(ReceiveMax);
@@ -347,13 +430,15 @@ void DeviceLink::Receive()
         for (const QByteArray &line : lines) {
             if (m_awaitedReplies > 0 && protocol::MatchReply(line))
                 --m_awaitedReplies;
+            // Nobody took it: dropped, the next line still goes, and receiving stays on.
             if (!m_lineSink || !m_lineSink(line))
-                return; // nobody took it: dropped, and receiving goes on
+                declined = true;
         }
     }
     // Receiving goes on while a command still awaits its reply or a reply is incomplete.
     const bool moreWaiting = m_socket && m_socket->bytesAvailable() > 0;
-    if (m_awaitedReplies == 0 && !m_assembler.HasPendingLine() && !moreWaiting)
+    if (!m_receiveAlways && !declined && m_awaitedReplies == 0 && !m_assembler.HasPendingLine()
+        && !moreWaiting)
         m_pollTimer.stop();
 }
 

@@ -22,13 +22,17 @@ namespace core {
 //
 // Receiving is enabled by a command (SendCommand) or by StartReceivePolling, and ends once every
 // command written since has had a reply line, nothing more waits and no line is unfinished.
-// While enabled, bytes are taken as soon as they arrive; the 100 ms timer notices a connection
-// that has gone away. Every complete line goes to the line sink; an unfinished line waits for
-// the rest of it. Bytes that arrive while receiving is off wait for the next command.
+// While enabled, bytes are taken as soon as they arrive. Every complete line goes to the line
+// sink; an unfinished line waits for the rest of it. Bytes that arrive while receiving is off
+// wait for the next command on the same connection.
+//
+// The end of the connection (the device closed or reset it) is noticed when it happens, whether
+// or not receiving is enabled: lines that had come before it are still handed on if receiving
+// is, anything else that waited there is dropped with it, and nothing more is written there.
 //
 // While a download block is open (between its announce and its bytes) the device counts raw
 // bytes, so other commands are held and go out, in order, when the hold ends; a hold that ends
-// on a connection that is gone sends them on a fresh one.
+// on a connection that is gone sends them on a fresh one, made after the step that ended it.
 class DeviceLink : public QObject
 {
     Q_OBJECT
@@ -64,20 +68,35 @@ public:
     void CloseLink();
     // Forgets the recorded connection, closing it quietly, so that the next connect is a new one.
     void DropConnection();
-    // Ends everything at once: no further byte goes out, an attempt under way is given up and
-    // held commands are dropped. No status text.
+    // Ends everything at once: the connection is reset, so not even bytes already queued in the
+    // system reach the device; an attempt under way is given up and held commands are dropped.
+    // No status text.
     void Abort();
 
     // Writes a command in one call when a connection is recorded (held while a block is open)
     // and enables receiving; without a connection nothing is sent. Returns the byte count.
     int SendCommand(QByteArrayView bytes);
     // A download's own writes: never held, and never written to a connection other than the one
-    // the open block's announce went out on.
-    void SendDownload(QByteArrayView bytes);
+    // the open block's announce went out on. False when nothing was written.
+    bool SendDownload(QByteArrayView bytes);
     // Raw bytes on the recorded connection (held like a command); -1 without a connection.
     qint64 WriteRaw(QByteArrayView bytes);
     void StartReceivePolling();
     bool IsPolling() const { return m_pollTimer.isActive(); }
+    // Receiving stays enabled for as long as a connection is recorded, so every line is read
+    // when it arrives: only then does the order of reads and writes tell an answer from a line
+    // that was already there.
+    void SetReceiveAlways(bool always);
+
+    // Each write on a connection gets the next serial number; a write counts as written once all
+    // of its bytes (and those before it) have been handed to the system.
+    quint64 LastWriteSerial() const { return m_writeSerial; }
+    bool IsWritten(quint64 serial) const { return serial != 0 && serial <= m_writtenSerial; }
+    // Bytes handed to the link that the system has not taken yet.
+    qint64 BytesToWrite() const { return m_socket ? m_socket->bytesToWrite() : 0; }
+    // Drops whatever has been received and not handed on yet, an unfinished line included, and
+    // returns it.
+    QByteArray DiscardReceived();
 
     void SetCommandHold(bool hold);
     bool CommandHold() const { return m_commandHold; }
@@ -86,7 +105,7 @@ public:
     void AbandonOpenBlock();
 
     // Where complete reply lines (LF included) go. A sink that returns false did not take the
-    // line: it is dropped, and receiving stays enabled.
+    // line: it is dropped, the lines after it are still handed on, and receiving stays enabled.
     using LineSink = std::function<bool(const QByteArray &line)>;
     void SetLineSink(LineSink sink) { m_lineSink = std::move(sink); }
 
@@ -113,8 +132,14 @@ private:
     void ReleaseSocket(bool graceful);
     void PollTick();
     void OnReadyRead();
+    void OnBytesWritten();
+    void OnSocketEnded();
     void Receive();
     void LoseConnection(const QString &text);
+    QString EndText(const QTcpSocket &socket) const;
+    // One write of `bytes`, which hold `commands` commands that each await a reply line.
+    qint64 Write(QByteArrayView bytes, int commands = 1);
+    void SendHeldOnFreshConnection();
 
     QString m_address;
     QString m_port;
@@ -131,6 +156,9 @@ private:
     protocol::LineAssembler m_assembler;
     LineSink m_lineSink;
     bool m_receiving = false;
+    bool m_receiveAlways = false;
+    quint64 m_writeSerial = 0;
+    quint64 m_writtenSerial = 0;
 
     // Commands written on this connection whose reply line has not come yet.
     int m_awaitedReplies = 0;
@@ -138,6 +166,10 @@ private:
     bool m_commandHold = false;
     QByteArray m_heldCommands;
     int m_heldCount = 0;
+    // Held commands wait for a fresh connection, made once the current step is over; commands
+    // that come meanwhile queue behind them.
+    bool m_heldSendQueued = false;
+    QString m_lastConnectFailure;
     // Counts the connections made, so a block's bytes go only where its announce went.
     quint64 m_connectionNumber = 0;
     quint64 m_holdConnection = 0;

@@ -12,8 +12,14 @@ DeviceSession::DeviceSession(QObject *parent) : QObject(parent), m_link(this), m
 {
     m_link.setObjectName(QStringLiteral("link"));
     m_link.SetLineSink([this](const QByteArray &line) {
+        if (m_strict && !Answers(line)) {
+            Q_EMIT replyIgnored(line);
+            return true;
+        }
         return m_handOver ? m_handOver(line) : (DispatchReply(line), true);
     });
+    // What was awaited on a connection is never answered on the next one.
+    connect(&m_link, &DeviceLink::connectionLost, this, [this] { m_awaited.clear(); });
 
     m_downloadTimer.setObjectName(QStringLiteral("TmrDownload"));
     m_downloadTimer.setInterval(100);
@@ -59,37 +65,95 @@ bool DeviceSession::DispatchReply(QByteArrayView text)
     return true;
 }
 
-void DeviceSession::Send(const QByteArray &command)
+void DeviceSession::SetStrictReplies(bool strict)
+{
+    m_strict = strict;
+    m_awaited.clear();
+    m_link.SetReceiveAlways(strict);
+}
+
+bool DeviceSession::Answers(const QByteArray &line)
+{
+    const std::optional<protocol::Reply> reply = protocol::MatchReply(line);
+    if (!reply)
+        return false;
+    if (reply->kind == protocol::ReplyKind::Download) {
+        using State = download::DownloadSequence::State;
+        const State state = m_sequence.DownloadState();
+        if (!m_link.IsWritten(m_downloadSerial))
+            return false; // read before the announce or the block was out
+        const QByteArray translation = protocol::TranslateDownloadReply(reply->payload, {});
+        if (translation == "SizeOK")
+            return state == State::WaitSize1 || state == State::WaitSize2;
+        return !translation.isEmpty()
+                && (state == State::WaitResult1 || state == State::WaitResult2);
+    }
+    for (qsizetype i = 0; i < m_awaited.size(); ++i) {
+        if (m_awaited[i].kind == reply->kind && m_link.IsWritten(m_awaited[i].serial)) {
+            m_awaited.remove(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<DeviceSession::OpenBlock> DeviceSession::CurrentBlock() const
+{
+    using State = download::DownloadSequence::State;
+    switch (m_sequence.DownloadState()) {
+    case State::WaitSize1:
+    case State::WaitSize2:
+    case State::SendBlock1:
+    case State::SendBlock2:
+        return OpenBlock{ m_sequence.BlockAddress(), m_sequence.BlockSize(), 0 };
+    case State::WaitResult1:
+    case State::WaitResult2: {
+        // The block was the last write: what the link still holds of it has not gone.
+        const qint32 length = m_sequence.BlockSize();
+        return OpenBlock{ m_sequence.BlockAddress(), length,
+                          length - qMin<qint64>(length, m_link.BytesToWrite()) };
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+void DeviceSession::Send(const QByteArray &command, protocol::ReplyKind answer)
 {
     Q_EMIT commandSent(command);
+    const quint64 before = m_link.LastWriteSerial();
     m_link.SendCommand(command);
+    if (m_strict && m_link.LastWriteSerial() != before)
+        m_awaited.append({ answer, m_link.LastWriteSerial() });
     m_link.StartReceivePolling();
 }
 
 void DeviceSession::SetAddresses(const Addresses &addresses)
 {
     Send(protocol::SetIpAddressCommand(addresses[0], addresses[1], addresses[2], addresses[3],
-                                       addresses[4]));
+                                       addresses[4]),
+         protocol::ReplyKind::SetIp);
 }
 
 void DeviceSession::RequestAddresses()
 {
-    Send(protocol::ReqIpAddressCommand());
+    Send(protocol::ReqIpAddressCommand(), protocol::ReplyKind::RecIp);
 }
 
 void DeviceSession::SetMac(QByteArrayView mac)
 {
-    Send(protocol::SetMacAddressCommand(platform::CharUpperBuffA(mac.toByteArray())));
+    Send(protocol::SetMacAddressCommand(platform::CharUpperBuffA(mac.toByteArray())),
+         protocol::ReplyKind::SetMac);
 }
 
 void DeviceSession::RequestMac()
 {
-    Send(protocol::ReqMacAddressCommand());
+    Send(protocol::ReqMacAddressCommand(), protocol::ReplyKind::ReqMac);
 }
 
 void DeviceSession::RequestVersion()
 {
-    Send(protocol::ReqVersionCommand());
+    Send(protocol::ReqVersionCommand(), protocol::ReplyKind::ReqVer);
 }
 
 bool DeviceSession::StartDownload(const QByteArray &image, quint32 baseAddress)
@@ -120,7 +184,7 @@ void DeviceSession::AbortDownload()
 void DeviceSession::SendCommand(QByteArrayView bytes)
 {
     Q_EMIT commandSent(bytes.toByteArray());
-    m_link.SendDownload(bytes);
+    m_downloadSerial = m_link.SendDownload(bytes) ? m_link.LastWriteSerial() : 0;
 }
 
 void DeviceSession::SendBlock(QByteArrayView bytes)
@@ -128,7 +192,7 @@ void DeviceSession::SendBlock(QByteArrayView bytes)
     if (isSignalConnected(QMetaMethod::fromSignal(&DeviceSession::blockSent)))
         Q_EMIT blockSent(m_sequence.BlockAddress(),
                          QByteArray::fromRawData(bytes.data(), bytes.size()));
-    m_link.SendDownload(bytes);
+    m_downloadSerial = m_link.SendDownload(bytes) ? m_link.LastWriteSerial() : 0;
 }
 
 void DeviceSession::StartReceivePolling()

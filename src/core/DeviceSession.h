@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <array>
+#include <optional>
 #include <functional>
 
 namespace core {
@@ -19,9 +20,9 @@ namespace core {
 // download. Many sessions can live in one thread; nothing here is shared between them.
 //
 // Requests write their command on the link's recorded connection and enable receiving; they
-// never connect by themselves (the caller connects first, waiting or not). Replies are not tied
-// to requests: each reply line is routed by its prefix to the signal of its kind whenever it
-// comes, asked for or not.
+// never connect by themselves (the caller connects first, waiting or not). As the windows have
+// it, replies are not tied to requests: each reply line is routed by its prefix to the signal of
+// its kind whenever it comes, asked for or not. With strict replies, only answers are routed.
 class DeviceSession : public QObject, private download::DownloadPort
 {
     Q_OBJECT
@@ -42,6 +43,25 @@ public:
     // DispatchReply. A hand-over that returns false did not take the line.
     using HandOver = std::function<bool(const QByteArray &line)>;
     void SetHandOver(HandOver handOver) { m_handOver = std::move(handOver); }
+
+    // A reply then counts only as the answer to something written before it was read: a read or
+    // set is answered by the first line of its own kind after its command was written; a size
+    // acknowledgement only while its announce awaits one and after the announce was written; a
+    // block's result only after the block's last byte was written. Every other line goes to
+    // replyIgnored() instead of its kind's signal. Receiving stays on while connected, so each
+    // line is read as it comes and cannot pass for the answer to a later command.
+    void SetStrictReplies(bool strict);
+    bool StrictReplies() const { return m_strict; }
+
+    // The block whose exchange is under way (announced and not yet answered), and how many of its
+    // bytes have been handed to the system so far.
+    struct OpenBlock
+    {
+        quint32 address = 0;
+        qint32 length = 0;
+        qint64 written = 0;
+    };
+    std::optional<OpenBlock> CurrentBlock() const;
 
     // Device IP, DP-310 IP, subnet mask, gateway, multicast: sent as given, commas between.
     void SetAddresses(const Addresses &addresses);
@@ -71,6 +91,8 @@ Q_SIGNALS:
     void blockSent(quint32 address, const QByteArray &bytes);
     // Each reply line as it is routed.
     void replyReceived(const QByteArray &line);
+    // With strict replies: a line that answered nothing, and was dropped.
+    void replyIgnored(const QByteArray &line);
 
     void addressesSet(bool accepted);
     // The items of the address list, in order (up to five are meaningful; more may come).
@@ -88,7 +110,10 @@ Q_SIGNALS:
     void downloadStopped(bool succeeded);
 
 private:
-    void Send(const QByteArray &command);
+    void Send(const QByteArray &command, protocol::ReplyKind answer);
+    // With strict replies: whether `line` answers what was written; an answer is taken off the
+    // list of those awaited.
+    bool Answers(const QByteArray &line);
 
     // download::DownloadPort
     void SendCommand(QByteArrayView bytes) override;
@@ -103,6 +128,16 @@ private:
 
     DeviceLink m_link;
     HandOver m_handOver;
+
+    struct Awaited
+    {
+        protocol::ReplyKind kind;
+        quint64 serial; // the link's write that carried the command
+    };
+    bool m_strict = false;
+    QList<Awaited> m_awaited;
+    // The link's write that carried the download's last announce or block (0: none made).
+    quint64 m_downloadSerial = 0;
     download::DownloadSequence m_sequence{ *this };
     QTimer m_downloadTimer;
 };

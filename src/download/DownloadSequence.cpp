@@ -12,6 +12,7 @@ void DownloadSequence::Start(const QByteArray &image, quint32 baseAddress)
     m_image = image;
     m_baseAddress = baseAddress;
     m_blocksFailed = 0;
+    m_blocksAccepted = 0;
     m_busy = 1;
     m_state = State::Prepare;
 }
@@ -91,8 +92,7 @@ DownloadSequence::Outcome DownloadSequence::ResultTest()
 
 void DownloadSequence::FinishBlock(const QString &result, bool accepted)
 {
-    if (!accepted)
-        ++m_blocksFailed;
+    ++(accepted ? m_blocksAccepted : m_blocksFailed);
     m_port.SetStatusText(result);
     m_port.BlockFinished(m_blockAddress, m_blockSize, result);
 }

@@ -102,8 +102,9 @@ public:
     qint32 BlockSize() const { return m_blockSize; }
     quint32 BlockAddress() const { return m_blockAddress; }
     int WaitTicks() const { return m_waitTicks; }
-    // True once a sequence ended with every block it sent accepted.
-    bool Succeeded() const { return m_blocksFailed == 0; }
+    // True once a sequence ended with every block it sent accepted. An empty image sends
+    // nothing, and nothing written is no success.
+    bool Succeeded() const { return m_blocksFailed == 0 && m_blocksAccepted > 0; }
 
     const QByteArray &Image() const { return m_image; }
     quint32 BaseAddress() const { return m_baseAddress; }
@@ -137,6 +138,7 @@ private:
     qint32 m_blockData = 0; // offset of the block's first byte in the image
     int m_waitTicks = 0;
     int m_blocksFailed = 0;
+    int m_blocksAccepted = 0;
 };
 
 } // namespace download

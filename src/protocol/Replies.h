@@ -60,6 +60,7 @@ public:
     QList<QByteArray> Feed(QByteArrayView chunk);
     bool HasPendingLine() const { return !m_pending.isEmpty() || m_discarding; }
     qsizetype PendingSize() const { return m_pending.size(); }
+    const QByteArray &Pending() const { return m_pending; }
     void Clear();
 
 private:
