@@ -20,10 +20,13 @@ namespace {
 // The handler may only do async-signal-safe things, so it writes one byte into a socket pair and
 // the event loop picks it up on the other end.
 int signalPair[2] = { -1, -1 };
+volatile std::sig_atomic_t firstSignal = 0;
 
 extern "C" void onTerminationSignal(int signalNumber)
 {
     const int savedErrno = errno;
+    if (firstSignal == 0)
+        firstSignal = signalNumber;
     const char byte = static_cast<char>(signalNumber);
     // A full pair means an earlier signal is still waiting to be seen: nothing is lost.
     [[maybe_unused]] const ssize_t written = ::write(signalPair[0], &byte, 1);
@@ -101,6 +104,16 @@ void OnTerminationSignals(std::function<void(int signalNumber)> handler)
         installHandler(signalNumber);
 }
 
+int PendingTerminationSignal()
+{
+    return firstSignal;
+}
+
+int TerminationWakeDescriptor()
+{
+    return signalPair[1];
+}
+
 } // namespace platform
 
 #else
@@ -112,6 +125,16 @@ void EndOnTerminationSignals() { }
 void OnTerminationSignals(std::function<void(int signalNumber)> handler)
 {
     Q_UNUSED(handler);
+}
+
+int PendingTerminationSignal()
+{
+    return 0;
+}
+
+int TerminationWakeDescriptor()
+{
+    return -1;
 }
 
 } // namespace platform

@@ -17,4 +17,11 @@ void EndOnTerminationSignals();
 // the signal's number instead. Call once; only the first call takes effect.
 void OnTerminationSignals(std::function<void(int signalNumber)> handler);
 
+// The first termination signal that arrived since OnTerminationSignals, or 0: for work done
+// outside the event loop, which must notice it by itself.
+int PendingTerminationSignal();
+// A descriptor that becomes readable when a termination signal arrives (-1 where there is none),
+// for a wait outside the event loop to wake on. Nothing may be read from it.
+int TerminationWakeDescriptor();
+
 } // namespace platform

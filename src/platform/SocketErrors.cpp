@@ -74,4 +74,50 @@ int WsaErrorCode(QAbstractSocket::SocketError error, const QString &errorString,
     }
 }
 
+QString WsaErrorName(int code)
+{
+    switch (code) {
+    case wsa::Interrupted:
+        return QStringLiteral("interrupted");
+    case wsa::AccessDenied:
+        return QStringLiteral("access denied");
+    case wsa::InvalidArgument:
+        return QStringLiteral("invalid argument");
+    case wsa::TooManySockets:
+        return QStringLiteral("too many open sockets");
+    case wsa::WouldBlock:
+        return QStringLiteral("operation would block");
+    case wsa::MessageSize:
+        return QStringLiteral("message too long");
+    case wsa::NotSupported:
+        return QStringLiteral("operation not supported");
+    case wsa::AddressInUse:
+        return QStringLiteral("address already in use");
+    case wsa::AddressNotAvailable:
+        return QStringLiteral("address not available");
+    case wsa::NetworkDown:
+        return QStringLiteral("network is down");
+    case wsa::NetworkUnreachable:
+        return QStringLiteral("network unreachable");
+    case wsa::ConnectionAborted:
+        return QStringLiteral("connection aborted");
+    case wsa::ConnectionReset:
+        return QStringLiteral("connection reset");
+    case wsa::NoBufferSpace:
+        return QStringLiteral("no buffer space");
+    case wsa::IsConnected:
+        return QStringLiteral("already connected");
+    case wsa::TimedOut:
+        return QStringLiteral("connection timed out");
+    case wsa::ConnectionRefused:
+        return QStringLiteral("connection refused");
+    case wsa::HostUnreachable:
+        return QStringLiteral("host unreachable");
+    case wsa::HostNotFound:
+        return QStringLiteral("host not found");
+    default:
+        return QString();
+    }
+}
+
 } // namespace platform

@@ -38,4 +38,8 @@ enum class SocketPhase {
 // implementation says which is which.
 int WsaErrorCode(QAbstractSocket::SocketError error, const QString &errorString, SocketPhase phase);
 
+// What a Winsock code means, in a few plain words ("connection refused"); empty for a code
+// outside the table.
+QString WsaErrorName(int code);
+
 } // namespace platform

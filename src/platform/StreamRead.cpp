@@ -1,0 +1,104 @@
+#include "StreamRead.h"
+
+#include "Signals.h"
+
+#include <QFile>
+
+#ifdef Q_OS_UNIX
+#  include <cerrno>
+#  include <cstring>
+#  include <fcntl.h>
+#  include <poll.h>
+#  include <unistd.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+void Take(StreamContents &contents, const char *data, qint64 count, qint64 keep)
+{
+    const qint64 room = qMax<qint64>(0, keep - contents.bytes.size());
+    contents.bytes.append(data, qMin(room, count));
+    contents.total += count;
+}
+
+} // namespace
+
+#ifdef Q_OS_UNIX
+
+StreamContents ReadStream(const QString &path, qint64 keep)
+{
+    StreamContents contents;
+    const bool standardInput = path == QLatin1String("-");
+    // Not blocking in open(): a FIFO without a writer would hold it until one comes.
+    const int fd = standardInput
+            ? STDIN_FILENO
+            : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        contents.error = QString::fromLocal8Bit(std::strerror(errno));
+        return contents;
+    }
+    if (!standardInput) {
+        // Reads wait in poll() below; a non-blocking FIFO would read as ended before its writer.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0)
+            ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+
+    const int wake = TerminationWakeDescriptor();
+    pollfd waits[2] = { { fd, POLLIN, 0 }, { wake, POLLIN, 0 } };
+    char buffer[64 * 1024];
+    while ((contents.signalNumber = PendingTerminationSignal()) == 0) {
+        waits[0].revents = waits[1].revents = 0;
+        if (::poll(waits, wake >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            contents.error = QString::fromLocal8Bit(std::strerror(errno));
+            break;
+        }
+        if (waits[1].revents != 0)
+            continue; // the signal is seen at the top
+        if (waits[0].revents == 0)
+            continue;
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            contents.error = QString::fromLocal8Bit(std::strerror(errno));
+            break;
+        }
+        if (count == 0)
+            break; // every writer is gone
+        Take(contents, buffer, count, keep);
+    }
+    if (!standardInput)
+        ::close(fd);
+    return contents;
+}
+
+#else
+
+StreamContents ReadStream(const QString &path, qint64 keep)
+{
+    StreamContents contents;
+    QFile file;
+    const bool opened = path == QLatin1String("-")
+            ? file.open(stdin, QIODevice::ReadOnly)
+            : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        contents.error = file.errorString();
+        return contents;
+    }
+    char buffer[64 * 1024];
+    qint64 count = 0;
+    while ((count = file.read(buffer, sizeof buffer)) > 0)
+        Take(contents, buffer, count, keep);
+    if (count < 0)
+        contents.error = file.errorString();
+    return contents;
+}
+
+#endif
+
+} // namespace platform
