@@ -56,6 +56,24 @@ set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build/" "/out/" "/screenshots/")
 
 include(CPack)
 
+# The manual pages against the programs' --help, in the everyday suite too, so that a new option
+# or command without its entry in docs/man fails at once. The command-line tool gets an explicit
+# loopback device, though --help prints and ends before it would read any.
+if(QLT36_BUILD_TESTS)
+    if(TARGET ${QLT36_CLI_TARGET})
+        add_test(NAME manual_page_cli
+            COMMAND ${PROJECT_SOURCE_DIR}/packaging/check-manual.sh
+                ${PROJECT_SOURCE_DIR}/docs/man/ql-t36-cli.1
+                $<TARGET_FILE:${QLT36_CLI_TARGET}> --device 127.0.0.1 --help)
+    endif()
+    if(TARGET ${QLT36_SIMULATOR_TARGET})
+        add_test(NAME manual_page_sim
+            COMMAND ${PROJECT_SOURCE_DIR}/packaging/check-manual.sh
+                ${PROJECT_SOURCE_DIR}/docs/man/ql-t36-sim.1
+                $<TARGET_FILE:${QLT36_SIMULATOR_TARGET}> --help)
+    endif()
+endif()
+
 if(QLT36_PACKAGE_TESTS)
     enable_testing()
     set(smoke_arguments ${CMAKE_BINARY_DIR})

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that are missing for the given purpose: "build" (compiler,
 # CMake, Ninja, Qt 6), "run" (build + a virtual display, screenshot tools and a Japanese font),
-# "test" (build + clang-format), "fuzz" (clang with libFuzzer), "package" (dpkg tools).
+# "test" (build + clang-format and man, which checks the manual pages), "fuzz" (clang with
+# libFuzzer), "package" (dpkg tools).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev)
 for purpose in "$@"; do
     case "$purpose" in
         build) ;;
-        test) packages+=(clang-format) ;;
+        test) packages+=(clang-format man-db) ;;
         run) packages+=(xvfb xauth xdotool imagemagick fonts-ipafont-gothic) ;;
         fuzz) packages+=(clang libclang-rt-dev) ;;
         package) packages+=(dpkg-dev file xvfb xauth xdotool desktop-file-utils) ;;
