@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Smoke test of the Debian package. From a configured and built tree it builds the package, checks
-# its control fields and contents, installs and upgrades it into a scratch dpkg root (the edited
-# settings file must survive), unpacks it into a scratch root, points the installed settings file
-# at a closed loopback port, and only then starts the installed tool: headless on the offscreen
-# platform, and on a virtual display through the launcher when Xvfb and xdotool are there. Each
-# run must keep its window up and end with exit status 0 on SIGTERM (and on SIGINT and SIGHUP).
-# The installed command-line tool must print its help, and fail with one line against that port.
+# its control fields, contents and hardening, runs lintian on it (any error or warning fails),
+# installs, upgrades and purges it in scratch dpkg roots (an edited settings file must survive,
+# also when it moves from the 2.0.0 layout in /opt to /etc), unpacks it into a scratch root,
+# replaces the unpacked settings file with one aimed at a closed loopback port, and only then
+# starts the installed programs: the manual pages must agree with --help and the bash completion
+# must offer what --help lists; the tool runs headless on the offscreen platform, and on a virtual
+# display when Xvfb and xdotool are there. Each run must keep its window up and end with exit
+# status 0 on SIGTERM (and on SIGINT and SIGHUP). The command-line tool must fail with one line
+# against that port.
 #
 # Usage: packaging/smoke-test.sh <build-dir> [--expect-simulator]
 #
-# Nothing here starts the tool with settings that aim anywhere but 127.0.0.1.
+# Nothing here starts a program with settings that aim anywhere but 127.0.0.1. The unpacked
+# settings link leads to the real /etc, so it is replaced before anything starts.
 set -euo pipefail
 
 usage() {
@@ -30,7 +34,9 @@ done
 
 title='[QL-T36] IP Address <Version 2.00>'
 title_pattern='^\[QL-T36\] IP Address <Version 2\.00>$'
-app=opt/ql-t36
+app=usr/lib/ql-t36
+conf=etc/ql-t36
+here=$(dirname "$(realpath "$0")")
 
 step() { printf '\n== %s\n' "$*"; }
 ok() { printf '   ok: %s\n' "$*"; }
@@ -40,10 +46,12 @@ fail() {
     exit 1
 }
 
-for command in cpack dpkg-deb dpkg readelf file; do
+for command in cpack dpkg-deb dpkg readelf file lintian man gzip; do
     command -v "$command" > /dev/null || fail "'$command' is missing (scripts/deps.sh package)"
 done
 command -v dpkg-shlibdeps > /dev/null || fail "'dpkg-shlibdeps' is missing (scripts/deps.sh package)"
+[ -f /usr/share/bash-completion/bash_completion ] \
+    || fail "bash-completion is missing (scripts/deps.sh package)"
 [ -f "$build/CPackConfig.cmake" ] || fail "$build is not a configured build tree"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ql-t36-smoke.XXXXXX")
@@ -104,6 +112,7 @@ assert_loopback_settings() {
         "$root"/*) ;;
         *) fail "$1 resolves to $executable, outside the scratch root: not started" ;;
     esac
+    [ -f "$ini" ] && [ ! -L "$ini" ] || fail "$ini is not a plain file of the scratch root: not started"
     tr -d '\r' < "$ini" | grep -qx 'ADR=127\.0\.0\.1' \
         || fail "$ini does not aim at 127.0.0.1: not started"
     [ "$(tr -d '\r' < "$ini" | grep -ci '^[[:blank:]]*adr')" -eq 1 ] \
@@ -134,8 +143,14 @@ description=$(dpkg-deb -f "$deb" Description)
 [ "$(wc -l <<< "$description")" -ge 3 ] || fail "Description has no long part"
 ok "Description: $(head -n1 <<< "$description")"
 conffiles=$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles)
-[ "$conffiles" = "/$app/QL_T36.ini" ] || fail "conffiles is '$conffiles'"
+[ "$conffiles" = "/$conf/QL_T36.ini" ] || fail "conffiles is '$conffiles'"
 ok "conffiles: $conffiles"
+for script in preinst postinst prerm postrm; do
+    dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - "./$script" \
+        | grep -q "^dpkg-maintscript-helper mv_conffile /opt/ql-t36/QL_T36.ini /$conf/QL_T36.ini " \
+        || fail "$script does not move the 2.0.0 settings file"
+done
+ok "preinst, postinst, prerm, postrm move /opt/ql-t36/QL_T36.ini to /$conf/QL_T36.ini"
 
 step "Contents"
 root="$scratch/root"
@@ -144,8 +159,14 @@ expected=(
     "$app/ql-t36"
     "$app/ql-t36-cli"
     "$app/QL_T36.ini"
+    "$conf/QL_T36.ini"
     usr/bin/ql-t36
     usr/bin/ql-t36-cli
+    usr/share/man/man1/ql-t36.1.gz
+    usr/share/man/man1/ql-t36-cli.1.gz
+    usr/share/bash-completion/completions/ql-t36-cli
+    usr/share/doc/ql-t36/copyright
+    usr/share/doc/ql-t36/changelog.gz
     usr/share/applications/ql-t36.desktop
     usr/share/icons/hicolor/scalable/apps/ql-t36.svg
 )
@@ -153,10 +174,10 @@ for size in 16 32 48 64 128 256; do
     expected+=("usr/share/icons/hicolor/${size}x${size}/apps/ql-t36.png")
 done
 if [ -e "$root/$app/ql-t36-sim" ] || [ "$expect_simulator" -eq 1 ]; then
-    expected+=("$app/ql-t36-sim" usr/bin/ql-t36-sim)
+    expected+=("$app/ql-t36-sim" usr/bin/ql-t36-sim usr/share/man/man1/ql-t36-sim.1.gz)
 fi
 for path in "${expected[@]}"; do
-    [ -e "$root/$path" ] || fail "missing: /$path"
+    [ -e "$root/$path" ] || [ -L "$root/$path" ] || fail "missing: /$path"
 done
 ok "${#expected[@]} expected paths present"
 unexpected=$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort \
@@ -165,22 +186,38 @@ unexpected=$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | so
 ok "nothing else in the package"
 
 # The ini the engineer gets: the documented defaults, in the format the tool reads.
-tr -d '\r' < "$root/$app/QL_T36.ini" | grep -v '^[[:blank:]]*;' | grep -v '^[[:blank:]]*$' \
+tr -d '\r' < "$root/$conf/QL_T36.ini" | grep -v '^[[:blank:]]*;' | grep -v '^[[:blank:]]*$' \
     > "$scratch/ini-settings"
 printf '[LAN]\nADR=192.168.0.1\nPORT=2000\n' | diff -u - "$scratch/ini-settings" > /dev/null \
     || fail "the packaged QL_T36.ini does not hold exactly [LAN] ADR=192.168.0.1 PORT=2000"
 ok "QL_T36.ini: [LAN] ADR=192.168.0.1 PORT=2000, everything else a ';' comment"
 
+[ "$(readlink "$root/$app/QL_T36.ini")" = "/$conf/QL_T36.ini" ] \
+    || fail "/$app/QL_T36.ini is not a link to /$conf/QL_T36.ini"
+ok "/$app/QL_T36.ini -> /$conf/QL_T36.ini"
+programs=()
 for program in ql-t36 ql-t36-cli ql-t36-sim; do
     [ -e "$root/$app/$program" ] || continue
-    [ -x "$root/$app/$program" ] || fail "/$app/$program is not executable"
-    [ "$(realpath "$root/usr/bin/$program")" = "$root/$app/$program" ] \
-        || fail "/usr/bin/$program does not lead to /$app/$program inside the unpacked tree"
+    programs+=("$program")
+    [ -f "$root/$app/$program" ] && [ -x "$root/$app/$program" ] \
+        || fail "/$app/$program is not an executable file"
+    # Relative, so inside the unpacked tree it leads to the unpacked executable.
+    [ "$(readlink "$root/usr/bin/$program")" = "../lib/ql-t36/$program" ] \
+        && [ "$(realpath "$root/usr/bin/$program")" = "$root/$app/$program" ] \
+        || fail "/usr/bin/$program is not a relative link to /$app/$program"
     if readelf -d "$root/$app/$program" | grep -Eq 'R(UN)?PATH'; then
         fail "/$app/$program carries a run path: $(readelf -d "$root/$app/$program" | grep -E 'R(UN)?PATH')"
     fi
     ok "/$app/$program: executable, no run path, launcher /usr/bin/$program -> $(readlink "$root/usr/bin/$program")"
 done
+head -n1 "$root/usr/share/doc/ql-t36/copyright" \
+    | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    || fail "copyright is not in the machine-readable format"
+changelog_version=$(gzip -dc "$root/usr/share/doc/ql-t36/changelog.gz" | head -n1 \
+    | sed -n 's/^ql-t36 (\([^)]*\)).*/\1/p')
+[ "$changelog_version" = "$(dpkg-deb -f "$deb" Version)" ] \
+    || fail "the changelog's newest entry is '$changelog_version', the package is $(dpkg-deb -f "$deb" Version): add an entry to packaging/changelog"
+ok "copyright (machine-readable), changelog.gz (newest entry $changelog_version)"
 for size in 16 32 48 64 128 256; do
     file -b "$root/usr/share/icons/hicolor/${size}x${size}/apps/ql-t36.png" \
         | grep -q "PNG image data, $size x $size," || fail "the ${size}x${size} icon is not a ${size}x${size} PNG"
@@ -192,6 +229,37 @@ if command -v desktop-file-validate > /dev/null; then
 else
     note "desktop-file-validate not installed (desktop-file-utils): desktop entry not validated"
 fi
+
+step "Hardening"
+for program in "${programs[@]}"; do
+    binary="$root/$app/$program"
+    header=$(readelf -hW "$binary")
+    dynamic=$(readelf -dW "$binary")
+    grep -Eq 'Type: +DYN' <<< "$header" && grep -q 'Flags:.* PIE' <<< "$dynamic" \
+        || fail "/$app/$program is not a position-independent executable"
+    grep -Eq '\(BIND_NOW\)|Flags:.* NOW' <<< "$dynamic" || fail "/$app/$program is not bound now"
+    readelf -lW "$binary" | grep -q GNU_RELRO || fail "/$app/$program has no RELRO segment"
+    symbols=$(readelf --dyn-syms -W "$binary")
+    grep -q '__stack_chk_fail' <<< "$symbols" || fail "/$app/$program has no stack protector"
+    fortified=$({ grep -oE '\b__[a-z0-9_]+_chk\b' <<< "$symbols" || true; } | sort -u | tr '\n' ' ')
+    sections=$(readelf -SW "$binary")
+    ! grep -Eq ' \.(comment|symtab|debug_[a-z]+) ' <<< "$sections" \
+        || fail "/$app/$program is not stripped: $(grep -Eo ' \.(comment|symtab|debug_[a-z]+) ' <<< "$sections" | tr -d '\n')"
+    ok "/$app/$program: PIE, BIND_NOW, RELRO, stack protector, stripped (no .comment); fortified: ${fortified:-none called}"
+done
+if command -v hardening-check > /dev/null; then
+    hardening-check "${programs[@]/#/$root/$app/}" | sed 's/^/   | /'
+fi
+
+step "lintian"
+# Errors and warnings fail; information, pedantic and experimental tags are listed.
+status=0
+lintian --fail-on error,warning --display-info --pedantic --display-experimental "$deb" \
+    > "$scratch/lintian.log" 2>&1 || status=$?
+{ grep -v 'running with root privileges is not recommended' "$scratch/lintian.log" || true; } \
+    | sed 's/^/   | /'
+[ "$status" -eq 0 ] || fail "lintian found errors or warnings (status $status)"
+ok "lintian: $(grep -c '^E: ' "$scratch/lintian.log" || true) errors, $(grep -c '^W: ' "$scratch/lintian.log" || true) warnings, $(grep -c '^[IPX]: ' "$scratch/lintian.log" || true) information, pedantic or experimental tags"
 
 # A closed loopback port: nothing is connected until the first command anyway, but the tool's
 # settings must not name anything that could answer.
@@ -205,50 +273,168 @@ done
 [ -n "$port" ] || fail "no closed loopback port found"
 
 step "Settings of the unpacked tool pointed at 127.0.0.1:$port"
+# The packaged link leads to the real /etc: the unpacked programs get a file of their own.
+rm "$root/$app/QL_T36.ini"
 printf '; Smoke test: loopback only.\r\n[LAN]\r\nADR=127.0.0.1\r\nPORT=%s\r\n' "$port" \
     > "$root/$app/QL_T36.ini"
 assert_loopback_settings "$root/$app/ql-t36"
-ok "/$app/QL_T36.ini -> 127.0.0.1:$port"
+ok "/$app/QL_T36.ini (a plain file now) -> 127.0.0.1:$port"
 
-step "Install and upgrade into a scratch dpkg root"
-# The edited settings file must survive an upgrade. Upgrade = the same package with a higher
-# version; the tool is never started from this root.
-dpkg_root="$scratch/dpkg-root"
-mkdir -p "$dpkg_root/var/lib/dpkg/info" "$dpkg_root/var/lib/dpkg/updates"
-touch "$dpkg_root/var/lib/dpkg/status" "$dpkg_root/var/lib/dpkg/available"
-# Its own log too: dpkg would otherwise add these steps to the system's /var/log/dpkg.log.
-dpkg_run=(dpkg --root="$dpkg_root" --log="$scratch/dpkg-history.log" --force-depends)
-if [ "$(id -u)" -ne 0 ]; then
-    dpkg_run+=(--force-not-root)
+step "Manual pages"
+for program in "${programs[@]}"; do
+    page="$root/usr/share/man/man1/$program.1.gz"
+    MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" > "$scratch/$program.man" 2> "$scratch/$program.man-warnings" \
+        || fail "man -l $program.1.gz failed"
+    [ ! -s "$scratch/$program.man-warnings" ] || {
+        sed 's/^/   | /' "$scratch/$program.man-warnings" >&2
+        fail "man -l $program.1.gz warns"
+    }
+    for section in NAME SYNOPSIS DESCRIPTION; do
+        grep -qx "$section" "$scratch/$program.man" || fail "$program(1) has no $section section"
+    done
+    ok "man -l $program.1.gz: $(wc -l < "$scratch/$program.man") lines, no warnings"
+done
+assert_loopback_settings "$root/$app/ql-t36-cli"
+"$here/check-manual.sh" "$root/usr/share/man/man1/ql-t36-cli.1.gz" "$root/$app/ql-t36-cli" --help \
+    || fail "ql-t36-cli(1) and ql-t36-cli --help differ: update docs/man/ql-t36-cli.1"
+if [ -e "$root/$app/ql-t36-sim" ]; then
+    "$here/check-manual.sh" "$root/usr/share/man/man1/ql-t36-sim.1.gz" "$root/$app/ql-t36-sim" --help \
+        || fail "ql-t36-sim(1) and ql-t36-sim --help differ: update docs/man/ql-t36-sim.1"
 fi
+
+step "Bash completion"
+# The completion runs the program it completes with --help: the unpacked one, loopback settings.
+assert_loopback_settings "$root/$app/ql-t36-cli"
+mkdir "$scratch/completion"
+touch "$scratch/completion/plant.txt" "$scratch/completion/firmware.bin"
+completion_case() {
+    local expected=$1 line="$root/$app/ql-t36-cli $2" got
+    got=$(cd "$scratch/completion" && LINE=$line bash --norc --noprofile -c '
+        source /usr/share/bash-completion/bash_completion
+        source "$0"
+        read -r -a COMP_WORDS <<< "$LINE"
+        [[ $LINE == *" " ]] && COMP_WORDS+=("")
+        COMP_LINE=$LINE COMP_POINT=${#LINE} COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        _ql_t36_cli "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        ((${#COMPREPLY[@]} == 0)) || printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' \
+        "$root/usr/share/bash-completion/completions/ql-t36-cli")
+    [ "$got" = "$expected" ] || fail "completing 'ql-t36-cli $2' gave '$got', not '$expected'"
+    ok "ql-t36-cli $2<TAB>: ${got:-nothing}"
+}
+help_text=$(timeout 10 "$root/$app/ql-t36-cli" --help)
+help_commands=$(awk '/^Commands:/ { inside = 1; next } inside && /^[^[:space:]]/ { inside = 0 }
+    inside && /^  [a-z]/ { print $1 }' <<< "$help_text" | sort | tr '\n' ' ')
+help_long_options=$(grep -oE '(^|[][[:space:](,|=])--[a-z][a-z0-9-]*' <<< "$help_text" \
+    | sed -E 's/^[^-]*//' | sort -u | tr '\n' ' ')
+completion_case "$help_commands" ""
+completion_case "$help_long_options" "--"
+completion_case "set-addresses set-mac " "-j 4 set"
+completion_case "firmware.bin plant.txt " "-d 127.0.0.1 flash "
+completion_case "plant.txt " "--devices p"
+completion_case "" "--device "
+completion_case "" "version "
+
+step "Install, upgrade and purge in scratch dpkg roots"
+# The programs are never started from these roots. The maintainer scripts run without a chroot
+# (a scratch root has no shell), with DPKG_ROOT naming the root as dpkg sets it.
+dpkg_base=(dpkg --log="$scratch/dpkg-history.log" --force-depends --force-script-chrootless)
+if [ "$(id -u)" -ne 0 ]; then
+    dpkg_base+=(--force-not-root)
+fi
+new_root() {
+    mkdir -p "$1/var/lib/dpkg/info" "$1/var/lib/dpkg/updates"
+    touch "$1/var/lib/dpkg/status" "$1/var/lib/dpkg/available"
+}
+in_root() {
+    local target=$1
+    shift
+    "${dpkg_base[@]}" --root="$target" "$@" >> "$scratch/dpkg.log" 2>&1 || {
+        sed 's/^/   | /' "$scratch/dpkg.log" >&2
+        fail "dpkg $* failed in a scratch root"
+    }
+}
+installed_version() { dpkg-query --admindir="$1/var/lib/dpkg" -W -f='${Version}' ql-t36; }
+packaged_ini="$scratch/packaged-QL_T36.ini"
+cp "$root/$conf/QL_T36.ini" "$packaged_ini"
+version=$(dpkg-deb -f "$deb" Version)
+
+# Upgrade = the same package with a higher version.
 dpkg-deb -R "$deb" "$scratch/upgrade"
 sed -i 's/^Version: .*/&+smoke1/' "$scratch/upgrade/DEBIAN/control"
 dpkg-deb --root-owner-group -b "$scratch/upgrade" "$scratch/upgrade.deb" > /dev/null
-"${dpkg_run[@]}" -i "$deb" > "$scratch/dpkg.log" 2>&1 || {
-    sed 's/^/   | /' "$scratch/dpkg.log" >&2
-    fail "dpkg could not install the package into a scratch root"
-}
-installed_ini="$dpkg_root/$app/QL_T36.ini"
-tr -d '\r' < "$installed_ini" | grep -qx 'ADR=192.168.0.1' || fail "installed ini lacks the default"
-dpkg-query --admindir="$dpkg_root/var/lib/dpkg" -W -f='${Conffiles}\n' ql-t36 \
-    | grep -q "/$app/QL_T36.ini" || fail "dpkg did not record the ini as a conffile"
-ok "installed $(dpkg-query --admindir="$dpkg_root/var/lib/dpkg" -W -f='${Version}' ql-t36); dpkg lists /$app/QL_T36.ini as a conffile"
-sed -i 's/^ADR=.*/ADR=127.0.0.1/' "$installed_ini"
-"${dpkg_run[@]}" -i "$scratch/upgrade.deb" >> "$scratch/dpkg.log" 2>&1 || {
-    sed 's/^/   | /' "$scratch/dpkg.log" >&2
-    fail "dpkg could not upgrade the package in the scratch root"
-}
-[ "$(dpkg-query --admindir="$dpkg_root/var/lib/dpkg" -W -f='${Version}' ql-t36)" \
-    = "$(dpkg-deb -f "$deb" Version)+smoke1" ] || fail "the upgrade did not happen"
-tr -d '\r' < "$installed_ini" | grep -qx 'ADR=127.0.0.1' \
+
+# The 2.0.0 package, rebuilt from this one in the layout it had: everything in /opt/ql-t36, the
+# settings file a conffile there, relative launchers, no maintainer scripts, pages or docs.
+old="$scratch/old"
+dpkg-deb -R "$deb" "$old"
+rm -f "$old"/DEBIAN/{preinst,postinst,prerm,postrm}
+mkdir -p "$old/opt/ql-t36"
+for program in "${programs[@]}"; do
+    mv "$old/$app/$program" "$old/opt/ql-t36/"
+    ln -sfn "../../opt/ql-t36/$program" "$old/usr/bin/$program"
+done
+mv "$old/$conf/QL_T36.ini" "$old/opt/ql-t36/"
+rm -rf "$old/usr/lib" "$old/etc" "$old/usr/share/man" "$old/usr/share/doc" "$old/usr/share/bash-completion"
+echo /opt/ql-t36/QL_T36.ini > "$old/DEBIAN/conffiles"
+sed -i 's/^Version: .*/Version: 2.0.0/' "$old/DEBIAN/control"
+(cd "$old" && find . -type f ! -path './DEBIAN/*' -printf '%P\n' | sort | xargs md5sum) \
+    > "$old/DEBIAN/md5sums"
+dpkg-deb --root-owner-group -b "$old" "$scratch/old.deb" > /dev/null
+
+# A fresh install, an upgrade with an edited file, removal and purge.
+fresh="$scratch/root-fresh"
+new_root "$fresh"
+in_root "$fresh" -i "$deb"
+dpkg-query --admindir="$fresh/var/lib/dpkg" -W -f='${Conffiles}\n' ql-t36 \
+    | grep -q "^ /$conf/QL_T36.ini " || fail "dpkg did not record /$conf/QL_T36.ini as a conffile"
+[ "$(readlink "$fresh/$app/QL_T36.ini")" = "/$conf/QL_T36.ini" ] \
+    && cmp -s "$fresh/$conf/QL_T36.ini" "$packaged_ini" || fail "the installed settings are not in /$conf"
+ok "installed $(installed_version "$fresh"); /$conf/QL_T36.ini is a conffile, /$app/QL_T36.ini links to it"
+sed -i 's/^ADR=.*/ADR=127.0.0.1/' "$fresh/$conf/QL_T36.ini"
+in_root "$fresh" -i "$scratch/upgrade.deb"
+[ "$(installed_version "$fresh")" = "$version+smoke1" ] || fail "the upgrade did not happen"
+tr -d '\r' < "$fresh/$conf/QL_T36.ini" | grep -qx 'ADR=127\.0\.0\.1' \
     || fail "the upgrade replaced the edited QL_T36.ini"
-ok "upgraded to $(dpkg-deb -f "$scratch/upgrade.deb" Version): the edited QL_T36.ini was kept"
-"${dpkg_run[@]}" -r ql-t36 >> "$scratch/dpkg.log" 2>&1 || fail "dpkg could not remove the package"
-[ -f "$installed_ini" ] && [ ! -e "$dpkg_root/$app/ql-t36" ] \
+ok "upgraded to $version+smoke1: the edited /$conf/QL_T36.ini was kept"
+in_root "$fresh" -r ql-t36
+[ -f "$fresh/$conf/QL_T36.ini" ] && [ ! -e "$fresh/$app" ] && [ ! -L "$fresh/usr/bin/ql-t36" ] \
     || fail "remove did not keep only the settings file"
-"${dpkg_run[@]}" -P ql-t36 >> "$scratch/dpkg.log" 2>&1 || fail "dpkg could not purge the package"
-[ ! -e "$installed_ini" ] || fail "purge left QL_T36.ini behind"
-ok "remove keeps QL_T36.ini, purge deletes it"
+in_root "$fresh" -P ql-t36
+[ ! -e "$fresh/$conf" ] || fail "purge left /$conf behind: $(ls -A "$fresh/$conf")"
+ok "remove keeps /$conf/QL_T36.ini, purge deletes it and /$conf"
+
+# From 2.0.0, once with the settings edited in /opt and once untouched.
+for edited in yes no; do
+    from="$scratch/root-from-2.0.0-$edited"
+    new_root "$from"
+    in_root "$from" -i "$scratch/old.deb"
+    [ "$(installed_version "$from")" = 2.0.0 ] && [ -f "$from/opt/ql-t36/QL_T36.ini" ] \
+        || fail "the 2.0.0 package did not install"
+    if [ "$edited" = yes ]; then
+        sed -i 's/^ADR=.*/ADR=127.0.0.2/' "$from/opt/ql-t36/QL_T36.ini"
+    fi
+    in_root "$from" -i "$deb"
+    [ "$(installed_version "$from")" = "$version" ] || fail "the upgrade from 2.0.0 did not happen"
+    [ ! -e "$from/opt/ql-t36" ] || fail "the upgrade from 2.0.0 left /opt/ql-t36: $(ls -A "$from/opt/ql-t36")"
+    [ "$(readlink "$from/usr/bin/ql-t36")" = ../lib/ql-t36/ql-t36 ] \
+        && [ "$(readlink "$from/$app/QL_T36.ini")" = "/$conf/QL_T36.ini" ] \
+        || fail "the upgrade from 2.0.0 did not lay out the new links"
+    if [ "$edited" = yes ]; then
+        tr -d '\r' < "$from/$conf/QL_T36.ini" | grep -qx 'ADR=127\.0\.0\.2' \
+            || fail "the edited settings did not move from /opt/ql-t36 to /$conf"
+        cmp -s "$from/$conf/QL_T36.ini.dpkg-new" "$packaged_ini" \
+            || fail "the packaged settings are not beside the moved file as QL_T36.ini.dpkg-new"
+        ok "from 2.0.0 with edited settings: moved to /$conf/QL_T36.ini, the packaged file beside it as .dpkg-new, /opt/ql-t36 gone"
+    else
+        cmp -s "$from/$conf/QL_T36.ini" "$packaged_ini" && [ ! -e "$from/$conf/QL_T36.ini.dpkg-new" ] \
+            || fail "unedited settings from 2.0.0 were not replaced by the packaged file"
+        ok "from 2.0.0 with untouched settings: /$conf/QL_T36.ini is the packaged file, /opt/ql-t36 gone"
+    fi
+    in_root "$from" -P ql-t36
+    [ ! -e "$from/$conf" ] && [ ! -e "$from/opt/ql-t36" ] \
+        || fail "purge after the upgrade from 2.0.0 left settings behind"
+done
+ok "purge after an upgrade from 2.0.0 leaves no settings behind"
 
 step "Installed tool on the offscreen platform"
 # A background job of a script starts with SIGINT ignored, and the tool leaves ignored signals

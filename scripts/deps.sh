@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that are missing for the given purpose: "build" (compiler,
 # CMake, Ninja, Qt 6), "run" (build + a virtual display, screenshot tools and a Japanese font),
 # "test" (build + clang-format and man, which checks the manual pages), "fuzz" (clang with
-# libFuzzer), "package" (dpkg tools).
+# libFuzzer), "package" (dpkg tools, debhelper, lintian, man and bash-completion).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev)
@@ -12,7 +12,8 @@ for purpose in "$@"; do
         test) packages+=(clang-format man-db) ;;
         run) packages+=(xvfb xauth xdotool imagemagick fonts-ipafont-gothic) ;;
         fuzz) packages+=(clang libclang-rt-dev) ;;
-        package) packages+=(dpkg-dev file xvfb xauth xdotool desktop-file-utils) ;;
+        package) packages+=(dpkg-dev debhelper file xvfb xauth xdotool desktop-file-utils lintian
+            man-db bash-completion) ;;
         *) echo "deps.sh: unknown purpose '$purpose'" >&2; exit 2 ;;
     esac
 done
