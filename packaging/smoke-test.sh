@@ -247,8 +247,10 @@ for program in "${programs[@]}"; do
         || fail "/$app/$program is not stripped: $(grep -Eo ' \.(comment|symtab|debug_[a-z]+) ' <<< "$sections" | tr -d '\n')"
     ok "/$app/$program: PIE, BIND_NOW, RELRO, stack protector, stripped (no .comment); fortified: ${fortified:-none called}"
 done
+# Listed only: it also reports what needs no fortifying (memcpy of a size known only at run time)
+# and what this Debian release does not turn on (stack clash protection, control flow integrity).
 if command -v hardening-check > /dev/null; then
-    hardening-check "${programs[@]/#/$root/$app/}" | sed 's/^/   | /'
+    { hardening-check "${programs[@]/#/$root/$app/}" || true; } | sed 's/^/   | /'
 fi
 
 step "lintian"
