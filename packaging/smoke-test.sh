@@ -310,7 +310,7 @@ assert_loopback_settings "$root/$app/ql-t36-cli"
 mkdir "$scratch/completion"
 touch "$scratch/completion/plant.txt" "$scratch/completion/firmware.bin"
 completion_case() {
-    local expected=$1 line="$root/$app/ql-t36-cli $2" got
+    local want=$1 line="$root/$app/ql-t36-cli $2" got
     got=$(cd "$scratch/completion" && LINE=$line bash --norc --noprofile -c '
         source /usr/share/bash-completion/bash_completion
         source "$0"
@@ -320,7 +320,7 @@ completion_case() {
         _ql_t36_cli "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
         ((${#COMPREPLY[@]} == 0)) || printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' \
         "$root/usr/share/bash-completion/completions/ql-t36-cli")
-    [ "$got" = "$expected" ] || fail "completing 'ql-t36-cli $2' gave '$got', not '$expected'"
+    [ "$got" = "$want" ] || fail "completing 'ql-t36-cli $2' gave '$got', not '$want'"
     ok "ql-t36-cli $2<TAB>: ${got:-nothing}"
 }
 help_text=$(timeout 10 "$root/$app/ql-t36-cli" --help)
@@ -376,7 +376,7 @@ for program in "${programs[@]}"; do
     ln -sfn "../../opt/ql-t36/$program" "$old/usr/bin/$program"
 done
 mv "$old/$conf/QL_T36.ini" "$old/opt/ql-t36/"
-rm -rf "$old/usr/lib" "$old/etc" "$old/usr/share/man" "$old/usr/share/doc" "$old/usr/share/bash-completion"
+rm -rf "${old:?}/usr/lib" "${old:?}/etc" "${old:?}/usr/share/man" "${old:?}/usr/share/doc" "${old:?}/usr/share/bash-completion"
 echo /opt/ql-t36/QL_T36.ini > "$old/DEBIAN/conffiles"
 sed -i 's/^Version: .*/Version: 2.0.0/' "$old/DEBIAN/control"
 (cd "$old" && find . -type f ! -path './DEBIAN/*' -printf '%P\n' | sort | xargs md5sum) \

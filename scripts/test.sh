@@ -5,7 +5,8 @@
 #   2. the same suite under AddressSanitizer, UBSan and leak checking;
 #   3. each fuzz target for a short time (QLT36_FUZZ_SECONDS, default 20);
 #   4. the soak run and the benchmarks (they print figures; the soak fails on growth);
-#   5. the Debian package: built, installed into a scratch root and started against loopback.
+#   5. the Debian package: built, checked by lintian, installed, upgraded (also from the 2.0.0
+#      layout) and purged in scratch roots, unpacked and started against loopback.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
