@@ -6,6 +6,7 @@
 #include "UnitMacAdr.h"
 #include "UnitUpdate.h"
 #include "core/DeviceSession.h"
+#include "download/FirmwareImage.h"
 #include "gui/Application.h"
 #include "gui/EditLimit.h"
 #include "gui/ReplyMessage.h"
@@ -29,9 +30,6 @@ constexpr QSize DesignDialogFrame(6, 25);
 constexpr quint16 ShiftSeen = 1;
 constexpr quint16 CtrlSeen = 2;
 constexpr quint16 BothSeen = ShiftSeen | CtrlSeen;
-
-constexpr quint32 NormalDownloadBase = 0x1000000;
-constexpr quint32 BackupDownloadBase = 0;
 
 } // namespace
 
@@ -171,8 +169,8 @@ void TFormMain::FormClick()
 
 void TFormMain::BtnUpdateClick()
 {
-    FormUpdate->SetDownloadBaseAddress(m_modifierKeys == BothSeen ? BackupDownloadBase
-                                                                  : NormalDownloadBase);
+    FormUpdate->SetDownloadBaseAddress(m_modifierKeys == BothSeen ? download::BackupBaseAddress
+                                                                  : download::MainBaseAddress);
     if (FormUpdate->isVisible())
         FormUpdate->close();
     FormUpdate->show();

@@ -5,17 +5,17 @@
 #include "UnitComNet.h"
 #include "UnitMain.h"
 #include "core/DeviceSession.h"
+#include "download/FirmwareImage.h"
 #include "gui/FileDialog.h"
 #include "gui/MessageBox.h"
 #include "platform/ProgramPath.h"
 #include "protocol/Commands.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QShowEvent>
 #include <QTimer>
 
-#include <new>
+#include <utility>
 
 TFormUpdate *FormUpdate = nullptr;
 
@@ -135,30 +135,12 @@ bool TFormUpdate::LoadImage(const QString &path)
     m_imageBuffer = QByteArray();
     m_ui->STextSize->clear();
 
-    try {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        const qint64 length = file.size();
-        if (length < 0 || !file.seek(0))
-            return false;
-        QByteArray image;
-        image.resize(static_cast<qsizetype>(length));
-        const qint64 read = length > 0 ? file.read(image.data(), length) : 0;
-        if (read < 0)
-            return false;
-        image.resize(static_cast<qsizetype>(read));
-        file.close();
-        if (file.error() != QFileDevice::NoError)
-            return false;
-        m_imageBuffer = std::move(image);
-        m_ui->STextSize->setText(QString::number(read));
-        return true;
-    } catch (const std::bad_alloc &) {
-        // An image too large for memory is a failed load like any other.
-        m_imageBuffer = QByteArray();
+    download::ImageFile file = download::ReadImageFile(path);
+    if (!file.ok)
         return false;
-    }
+    m_imageBuffer = std::move(file.bytes);
+    m_ui->STextSize->setText(QString::number(m_imageBuffer.size()));
+    return true;
 }
 
 void TFormUpdate::BtnDownloadClick()
@@ -195,16 +177,16 @@ void TFormUpdate::BtnDownloadClick()
 
 bool TFormUpdate::ConfirmTruncation()
 {
-    const qsizetype length = m_imageBuffer.size();
-    const qsizetype written = download::DownloadSequence::Phase1Length;
-    if (length <= written)
+    const qint64 length = m_imageBuffer.size();
+    const qint64 cut = download::BytesNotWritten(length);
+    if (cut == 0)
         return true;
     const QString text =
             QStringLiteral("The image is %1 bytes long, but only its first %2 bytes can be "
                            "written: the last %3 bytes will not be written.\n\nGo on?")
                     .arg(length)
-                    .arg(written)
-                    .arg(length - written);
+                    .arg(download::MaxImageLength)
+                    .arg(cut);
     return platform::ShowMessageBox(this, text, QStringLiteral("Firmwear Update"),
                                     platform::mb::YesNo | platform::mb::IconWarning
                                             | platform::mb::DefButton2)

@@ -1,5 +1,6 @@
 #include "support/Images.h"
 #include "download/DownloadSequence.h"
+#include "download/FirmwareImage.h"
 #include "protocol/Replies.h"
 
 #include <QtTest>
@@ -580,6 +581,18 @@ void TestDownloadSequence::fullRun()
     for (const TickRecord &record : rig.ticks)
         QCOMPARE(record.baseAfter, base);
     QCOMPARE(rig.seq.Image(), image);
+
+    // Planned before anything is sent, the same blocks.
+    const download::DownloadPlan plan = download::PlanDownload(length, base);
+    QCOMPARE(plan.blocks.size(), blocks.size());
+    qint64 bytes = 0;
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        QCOMPARE(plan.blocks[i].address, blocks[i].address);
+        QCOMPARE(qsizetype(plan.blocks[i].offset), blocks[i].offset);
+        QCOMPARE(qsizetype(plan.blocks[i].length), blocks[i].length);
+        bytes += blocks[i].length;
+    }
+    QCOMPARE(plan.bytes, bytes);
 }
 
 void TestDownloadSequence::endOfPhaseStates_data()
