@@ -1,13 +1,11 @@
 #include "DeviceJob.h"
 
+#include "Commands.h"
 #include "Console.h"
-
-#include "protocol/Commands.h"
 
 namespace cli {
 
 using core::DeviceLink;
-using core::DeviceSession;
 
 DeviceJob::DeviceJob(const Target &target, const Request &request, QObject *parent)
     : QObject(parent), m_request(request), m_replyTimer(this)
@@ -16,7 +14,7 @@ DeviceJob::DeviceJob(const Target &target, const Request &request, QObject *pare
     m_replyTimer.setSingleShot(true);
     m_replyTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_replyTimer, &QTimer::timeout, this, [this] {
-        End(false, QStringLiteral("no reply within %1 s").arg(m_request.replyTimeoutMs / 1000.0));
+        Fail(QStringLiteral("no reply within %1 s").arg(m_request.replyTimeoutMs / 1000.0));
     });
 }
 
@@ -25,99 +23,86 @@ double DeviceJob::Seconds() const
     return m_clock.isValid() ? static_cast<double>(m_clock.nsecsElapsed()) / 1e9 : 0.0;
 }
 
+void DeviceJob::Then(Step step)
+{
+    m_steps.append(std::move(step));
+}
+
 void DeviceJob::Start()
 {
     m_clock.start();
+    m_request.command->plan(*this);
     DeviceLink &link = m_session.Link();
     link.SetAddress(m_outcome.target.host);
     link.SetPort(QString::number(m_outcome.target.port));
     link.SetConnectTimeout(m_request.connectTimeoutMs);
-    connect(&link, &DeviceLink::connected, this, &DeviceJob::OnConnected);
-    connect(&link, &DeviceLink::connectFailed, this,
-            [this](const QString &text) { End(false, text); });
+    // The first connection runs the steps; one the link may open later for held commands
+    // does not start them again.
+    connect(&link, &DeviceLink::connected, this, [this] {
+        disconnect(&m_session.Link(), &DeviceLink::connected, this, nullptr);
+        RunNext();
+    });
+    connect(&link, &DeviceLink::connectFailed, this, [this](const QString &text) { Fail(text); });
+    // A lost connection ends a read or a set at once; a flash carries on to its own time-outs,
+    // which fail the block it was in.
+    connect(&link, &DeviceLink::connectionLost, this, [this](const QString &text) {
+        if (m_stepContext != nullptr && m_wait == Step::Wait::Reply)
+            Fail(text);
+    });
     link.BeginConnect();
 }
 
-void DeviceJob::OnConnected()
+void DeviceJob::RunNext()
 {
-    // A lost connection ends a read or a set at once; a flash carries on to its own time-outs,
-    // which fail the block it was in.
-    if (m_request.command != Command::Flash) {
-        connect(&m_session.Link(), &DeviceLink::connectionLost, this,
-                [this](const QString &text) { End(false, text); });
-    }
-    Ask();
-}
-
-void DeviceJob::Ask()
-{
-    const auto accepted = [this](const QString &failure) {
-        return [this, failure](bool ok) { End(ok, ok ? QString() : failure); };
-    };
-    switch (m_request.command) {
-    case Command::Version:
-    case Command::Scan:
-        connect(&m_session, &DeviceSession::versionRead, this, [this](const QByteArray &version) {
-            m_outcome.version = protocol::FromWire(version);
-            End(true, QString());
-        });
-        m_session.RequestVersion();
-        break;
-    case Command::Addresses:
-        connect(&m_session, &DeviceSession::addressesRead, this,
-                [this](const QList<QByteArray> &items) {
-                    // The first five are the addresses, as the window fills its fields.
-                    for (qsizetype i = 0; i < 5; ++i)
-                        m_outcome.addresses.append(protocol::FromWire(items.value(i)));
-                    End(true, QString());
-                });
-        m_session.RequestAddresses();
-        break;
-    case Command::SetAddresses:
-        connect(&m_session, &DeviceSession::addressesSet, this,
-                accepted(QStringLiteral("IP Address Set Failed")));
-        m_session.SetAddresses(m_request.addresses);
-        break;
-    case Command::Mac:
-        connect(&m_session, &DeviceSession::macRead, this, [this](const QByteArray &mac) {
-            m_outcome.mac = protocol::FromWire(mac);
-            End(true, QString());
-        });
-        m_session.RequestMac();
-        break;
-    case Command::SetMac:
-        connect(&m_session, &DeviceSession::macSet, this,
-                accepted(QStringLiteral("MAC Address Set Failed")));
-        m_session.SetMac(m_request.mac);
-        break;
-    case Command::Flash:
-        connect(&m_session, &DeviceSession::blockFinished, this,
-                [this](quint32 address, qint32 length, const QString &result) {
-                    // The device's own text ends in the CR of its reply line.
-                    const BlockResult block{ address, length, OneLine(result) };
-                    m_outcome.blocks.append(block);
-                    Q_EMIT blockFinished(block);
-                });
-        connect(&m_session, &DeviceSession::downloadStopped, this, &DeviceJob::OnDownloadStopped);
-        m_session.StartDownload(m_request.image, m_request.baseAddress);
+    if (m_done)
         return;
-    }
-    m_replyTimer.start(m_request.replyTimeoutMs);
-}
-
-void DeviceJob::OnDownloadStopped(bool succeeded)
-{
-    if (succeeded) {
+    if (m_steps.isEmpty()) {
         End(true, QString());
         return;
     }
-    for (const BlockResult &block : std::as_const(m_outcome.blocks)) {
-        if (block.result != QLatin1String("Update Complete")) {
-            End(false, QString::asprintf("block 0x%08x: ", block.address) + block.result);
-            return;
-        }
+    const Step step = m_steps.takeFirst();
+    m_wait = step.wait;
+    m_stepContext = new QObject(this);
+    if (m_wait == Step::Wait::Reply)
+        m_replyTimer.start(m_request.replyTimeoutMs);
+    step.start(*this, m_stepContext);
+}
+
+void DeviceJob::EndStep()
+{
+    m_replyTimer.stop();
+    if (m_stepContext == nullptr)
+        return;
+    // Nothing the session says from here on belongs to this step. Deleted later: the step may
+    // be ending from inside one of its own connections.
+    disconnect(&m_session, nullptr, m_stepContext, nullptr);
+    disconnect(&m_session.Link(), nullptr, m_stepContext, nullptr);
+    m_stepContext->deleteLater();
+    m_stepContext = nullptr;
+}
+
+void DeviceJob::StepDone()
+{
+    if (m_done)
+        return;
+    EndStep();
+    if (m_steps.isEmpty()) {
+        End(true, QString());
+        return;
     }
-    End(false, QStringLiteral("download stopped"));
+    // From the loop: the session is still handing over the reply that ended this step.
+    QMetaObject::invokeMethod(this, &DeviceJob::RunNext, Qt::QueuedConnection);
+}
+
+void DeviceJob::Fail(const QString &error)
+{
+    End(false, error);
+}
+
+void DeviceJob::AddBlock(const BlockResult &block)
+{
+    m_outcome.blocks.append(block);
+    Q_EMIT blockFinished(block);
 }
 
 void DeviceJob::End(bool ok, const QString &error, Ending how)
@@ -125,8 +110,8 @@ void DeviceJob::End(bool ok, const QString &error, Ending how)
     if (m_done)
         return;
     m_done = true;
-    m_replyTimer.stop();
-    // Nothing the session says from here on belongs to this outcome.
+    EndStep();
+    m_steps.clear();
     disconnect(&m_session, nullptr, this, nullptr);
     disconnect(&m_session.Link(), nullptr, this, nullptr);
     if (how == Ending::Abort) {

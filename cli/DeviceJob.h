@@ -5,14 +5,32 @@
 #include "core/DeviceSession.h"
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 namespace cli {
 
-// One device's part of the run on its own session: connect (never the waiting form), then one
-// read, one set or one flash, and close. Everything it waits for is bounded: the connect by the
-// link, a reply by the reply timer, a flash by the download's own waits.
+class DeviceJob;
+
+// One exchange of a device's part of the run, on the job's connection.
+struct Step
+{
+    enum class Wait {
+        Reply, // bounded by the reply wait; a lost connection ends it
+        Own, // bounded by the step's own waits (a download's), which see a lost connection too
+    };
+    Wait wait = Wait::Reply;
+    // Sends the step's command and ends it with job.StepDone() or job.Fail(). Connections made
+    // with `context` are cut when the step ends.
+    std::function<void(DeviceJob &job, QObject *context)> start;
+};
+
+// One device's part of the run on its own session: connect (never the waiting form), then its
+// steps one after another on that connection, and close. Everything it waits for is bounded:
+// the connect by the link, a reply by the reply timer, a flash by the download's own waits.
 class DeviceJob : public QObject
 {
     Q_OBJECT
@@ -32,6 +50,13 @@ public:
     // Since Start(); 0 before it.
     double Seconds() const;
 
+    // For the command's plan and its steps.
+    void Then(Step step);
+    Outcome &Values() { return m_outcome; }
+    void StepDone();
+    void Fail(const QString &error);
+    void AddBlock(const BlockResult &block);
+
 Q_SIGNALS:
     void blockFinished(const cli::BlockResult &block);
     void finished();
@@ -39,13 +64,15 @@ Q_SIGNALS:
 private:
     enum class Ending { Close, Abort };
 
-    void OnConnected();
-    void Ask();
-    void OnDownloadStopped(bool succeeded);
+    void RunNext();
+    void EndStep();
     void End(bool ok, const QString &error, Ending how = Ending::Close);
 
     Request m_request;
     core::DeviceSession m_session;
+    QList<Step> m_steps; // still to run
+    Step::Wait m_wait = Step::Wait::Own; // of the step under way
+    QObject *m_stepContext = nullptr;
     QTimer m_replyTimer;
     QElapsedTimer m_clock;
     Outcome m_outcome;

@@ -24,6 +24,13 @@ struct Invocation
     bool json = false;
     bool trace = false;
     bool help = false;
+
+    // The devices as given, resolved once the command is known.
+    QStringList deviceTexts;
+    QString devicesFile;
+    // Options of one command, for its prepare().
+    bool allowTruncation = false;
+    quint16 scanPort = DefaultPort;
 };
 
 struct ParsedArguments
@@ -35,6 +42,7 @@ struct ParsedArguments
 // `arguments` includes the program name; `programFolder` is where QL_T36.ini is looked for.
 ParsedArguments ParseArguments(const QStringList &arguments, const QString &programFolder);
 
+// Made from the definitions of the commands and options.
 QString HelpText();
 
 } // namespace cli

@@ -1,9 +1,7 @@
 #include "Progress.h"
 
-#include "Console.h"
 #include "DeviceJob.h"
-
-#include "download/DownloadSequence.h"
+#include "Output.h"
 
 #include <algorithm>
 
@@ -11,35 +9,19 @@ namespace cli {
 
 namespace {
 
-using download::DownloadSequence;
-
 constexpr int RedrawMs = 250;
 // Live lines beyond this are summed up in one, so the block stays on one screen.
 constexpr int MaxLiveLines = 16;
 
 } // namespace
 
-FlashPlan PlanFlash(qsizetype imageLength)
-{
-    const qint64 length = imageLength;
-    const qint64 block = DownloadSequence::BlockLength;
-    FlashPlan plan;
-    const qint64 phase1 = std::min<qint64>(length, DownloadSequence::Phase1Length);
-    plan.blocks = static_cast<int>((phase1 + block - 1) / block);
-    plan.bytes = phase1;
-    for (int number = DownloadSequence::Phase2FirstBlock; number < DownloadSequence::Phase2EndBlock;
-         ++number) {
-        const qint64 rest = length - number * block;
-        if (rest > 0) {
-            ++plan.blocks;
-            plan.bytes += std::min(rest, block);
-        }
-    }
-    return plan;
-}
-
-Progress::Progress(const FlashPlan &plan, bool live, QObject *parent)
-    : QObject(parent), m_plan(plan), m_live(live), m_redraw(this)
+Progress::Progress(const download::DownloadPlan &plan, Output &output, bool live, QObject *parent)
+    : QObject(parent),
+      m_blocks(static_cast<int>(plan.blocks.size())),
+      m_bytes(plan.bytes),
+      m_output(output),
+      m_live(live),
+      m_redraw(this)
 {
     m_redraw.setInterval(RedrawMs);
     m_redraw.setTimerType(Qt::PreciseTimer);
@@ -60,12 +42,13 @@ void Progress::Watch(DeviceJob *job)
         ++found->blocks;
         found->bytes += block.length;
         if (!m_live) {
-            WriteOut(QStringLiteral("%1  block %2/%3  0x%4  %5 bytes  %6  (%7 s)\n")
-                             .arg(job->Result().target.Label(), QString::number(found->blocks),
-                                  QString::number(m_plan.blocks),
-                                  QStringLiteral("%1").arg(block.address, 8, 16, QLatin1Char('0')),
-                                  QString::number(block.length), block.result,
-                                  QString::number(job->Seconds(), 'f', 1)));
+            m_output.Out(
+                    QStringLiteral("%1  block %2/%3  0x%4  %5 bytes  %6  (%7 s)\n")
+                            .arg(job->Result().target.Label(), QString::number(found->blocks),
+                                 QString::number(m_blocks),
+                                 QStringLiteral("%1").arg(block.address, 8, 16, QLatin1Char('0')),
+                                 QString::number(block.length), block.result,
+                                 QString::number(job->Seconds(), 'f', 1)));
         }
     });
     if (m_live) {
@@ -84,14 +67,13 @@ void Progress::Forget(const DeviceJob *job)
 
 QString Progress::LiveLine(const Running &running) const
 {
-    const int percent =
-            m_plan.bytes > 0 ? static_cast<int>(running.bytes * 100 / m_plan.bytes) : 100;
+    const int percent = m_bytes > 0 ? static_cast<int>(running.bytes * 100 / m_bytes) : 100;
     return QStringLiteral("%1  block %2 of %3  %4/%5 bytes  %6%  %7 s")
             .arg(running.job->Result().target.Label())
-            .arg(std::min(running.blocks + 1, m_plan.blocks))
-            .arg(m_plan.blocks)
+            .arg(std::min(running.blocks + 1, m_blocks))
+            .arg(m_blocks)
             .arg(running.bytes)
-            .arg(m_plan.bytes)
+            .arg(m_bytes)
             .arg(percent)
             .arg(running.job->Seconds(), 0, 'f', 1);
 }
@@ -99,7 +81,7 @@ QString Progress::LiveLine(const Running &running) const
 void Progress::Clear()
 {
     if (m_drawn > 0) // up to the first live line, and everything below goes
-        WriteOut(QStringLiteral("\x1b[%1A\r\x1b[J").arg(m_drawn));
+        m_output.Out(QStringLiteral("\x1b[%1A\r\x1b[J").arg(m_drawn));
     m_drawn = 0;
 }
 
@@ -115,20 +97,20 @@ void Progress::Draw()
         text += QStringLiteral("... and %1 more running\n").arg(m_running.size() - shown);
     m_drawn = static_cast<int>(text.count(QLatin1Char('\n')));
     if (!text.isEmpty())
-        WriteOut(text);
+        m_output.Out(text);
 }
 
 void Progress::PrintOut(const QString &line)
 {
     Clear();
-    WriteOut(line);
+    m_output.Out(line);
     Draw();
 }
 
 void Progress::PrintErr(const QString &line)
 {
     Clear();
-    WriteErr(line);
+    m_output.Err(line);
     Draw();
 }
 

@@ -2,6 +2,8 @@
 
 #include "Request.h"
 
+#include "download/FirmwareImage.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -11,14 +13,7 @@
 namespace cli {
 
 class DeviceJob;
-
-// How much of an image a flash writes: phase 1's blocks, then phase 2's.
-struct FlashPlan
-{
-    int blocks = 0;
-    qint64 bytes = 0;
-};
-FlashPlan PlanFlash(qsizetype imageLength);
+class Output;
 
 // A flash's progress in the human report. On a terminal each running device has a live line
 // (block k of n, bytes, percent, elapsed) kept at the bottom, and other lines are printed above
@@ -28,7 +23,8 @@ class Progress : public QObject
     Q_OBJECT
 
 public:
-    Progress(const FlashPlan &plan, bool live, QObject *parent = nullptr);
+    Progress(const download::DownloadPlan &plan, Output &output, bool live,
+             QObject *parent = nullptr);
 
     void Watch(DeviceJob *job);
     // Prints a line above the live lines (or just prints it).
@@ -48,7 +44,9 @@ private:
     void Clear();
     void Draw();
 
-    FlashPlan m_plan;
+    int m_blocks;
+    qint64 m_bytes;
+    Output &m_output;
     bool m_live;
     QList<Running> m_running;
     int m_drawn = 0;

@@ -3,26 +3,32 @@
 #include "Targets.h"
 
 #include "core/DeviceSession.h"
+#include "download/FirmwareImage.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace cli {
 
-enum class Command { Version, Addresses, SetAddresses, Mac, SetMac, Flash, Scan };
+struct CommandDef;
+
+inline constexpr int DefaultConnectTimeoutMs = 3000;
+inline constexpr int DefaultReplyTimeoutMs = 5000;
 
 // What every device of the run is asked; the same for all of them.
 struct Request
 {
-    Command command = Command::Version;
+    const CommandDef *command = nullptr;
     core::DeviceSession::Addresses addresses; // set-addresses, as typed
     QByteArray mac; // set-mac, as typed (the session upper-cases it)
-    QByteArray image; // flash: at most the 2 MiB the download can write
-    quint32 baseAddress = 0;
-    int connectTimeoutMs = 3000;
-    int replyTimeoutMs = 5000;
+    QByteArray image; // flash: at most what the download can write
+    quint32 baseAddress = download::MainBaseAddress;
+    int connectTimeoutMs = DefaultConnectTimeoutMs;
+    int replyTimeoutMs = DefaultReplyTimeoutMs;
 };
 
 struct BlockResult
@@ -33,15 +39,16 @@ struct BlockResult
 };
 
 // How one device's part of the run ended (or where it stood when the run was interrupted).
+// A value the device never gave stays empty.
 struct Outcome
 {
     Target target;
     bool ok = false;
     QString error; // one line; empty when ok
     double seconds = 0;
-    QString version;
-    QStringList addresses;
-    QString mac;
+    std::optional<QString> version;
+    std::optional<QStringList> addresses; // the five, in the window's order
+    std::optional<QString> mac;
     QList<BlockResult> blocks;
 };
 

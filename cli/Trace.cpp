@@ -1,7 +1,7 @@
 #include "Trace.h"
 
-#include "Console.h"
 #include "DeviceJob.h"
+#include "Output.h"
 
 #include "protocol/Commands.h"
 
@@ -31,11 +31,11 @@ QString Escaped(const QByteArray &bytes)
     return text;
 }
 
-void Line(const QString &device, const char *direction, const QString &text)
+void Line(Output &output, const QString &device, const char *direction, const QString &text)
 {
-    WriteErr(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) + QLatin1Char(' ')
-             + device + QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + text
-             + QLatin1Char('\n'));
+    output.Err(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) + QLatin1Char(' ')
+               + device + QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + text
+               + QLatin1Char('\n'));
 }
 
 } // namespace
@@ -58,25 +58,30 @@ quint32 Crc32(QByteArrayView bytes)
     return ~crc;
 }
 
-void TraceJob(DeviceJob &job)
+void TraceJob(DeviceJob &job, Output &output)
 {
     const QString device = job.Result().target.Label();
     core::DeviceSession &session = job.Session();
     // Its own context: the job cuts its ties to the session when it ends, the trace does not.
     auto *context = new QObject(&job);
     QObject::connect(&session, &core::DeviceSession::commandSent, context,
-                     [device](const QByteArray &command) { Line(device, ">>", Escaped(command)); });
+                     [&output, device](const QByteArray &command) {
+                         Line(output, device, ">>", Escaped(command));
+                     });
     QObject::connect(&session, &core::DeviceSession::replyReceived, context,
-                     [device](const QByteArray &line) { Line(device, "<<", Escaped(line)); });
+                     [&output, device](const QByteArray &line) {
+                         Line(output, device, "<<", Escaped(line));
+                     });
     QObject::connect(&session, &core::DeviceSession::blockSent, context,
-                     [device](quint32 address, const QByteArray &bytes) {
-                         Line(device, "==",
+                     [&output, device](quint32 address, const QByteArray &bytes) {
+                         Line(output, device, "==",
                               QString::asprintf("block 0x%08x length 0x%x crc32 0x%08x", address,
                                                 static_cast<unsigned>(bytes.size()), Crc32(bytes)));
                      });
-    QObject::connect(
-            &session.Link(), &core::DeviceLink::statusChanged, context,
-            [device](const QString &text) { Line(device, "--", Escaped(protocol::ToWire(text))); });
+    QObject::connect(&session.Link(), &core::DeviceLink::statusChanged, context,
+                     [&output, device](const QString &text) {
+                         Line(output, device, "--", Escaped(protocol::ToWire(text)));
+                     });
 }
 
 } // namespace cli

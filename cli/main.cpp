@@ -1,9 +1,7 @@
 // ql-t36-cli: reads, sets and updates QL-T36 devices from the command line, many at once.
 
-#include "Console.h"
-#include "Fleet.h"
-#include "Options.h"
-#include "Report.h"
+#include "Output.h"
+#include "Tool.h"
 
 #include "platform/ProgramPath.h"
 #include "platform/Signals.h"
@@ -15,30 +13,14 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ql-t36-cli"));
 
-    const cli::ParsedArguments parsed =
-            cli::ParseArguments(QCoreApplication::arguments(), platform::ProgramFolder());
-    if (!parsed.error.isEmpty()) {
-        cli::WriteErr(
-                QStringLiteral("ql-t36-cli: %1\nTry 'ql-t36-cli --help'.\n").arg(parsed.error));
-        return cli::ExitUsage;
-    }
-    const cli::Invocation &invocation = parsed.invocation;
-    if (invocation.help) {
-        cli::WriteOut(cli::HelpText());
-        return cli::ExitOk;
-    }
-
-    cli::Fleet fleet(invocation.targets, invocation.request, invocation.jobs);
-    cli::Report report(invocation);
-    report.Watch(fleet);
-    QObject::connect(&fleet, &cli::Fleet::finished, &app, [&] {
-        const QList<cli::Outcome> outcomes = fleet.Outcomes();
-        report.Conclude(outcomes, fleet.Interrupted());
-        QCoreApplication::exit(
-                cli::Report::ExitStatus(invocation.request.command, outcomes, fleet.Interrupted()));
-    });
-    platform::OnTerminationSignals([&fleet](int) { fleet.Interrupt(); });
+    cli::StandardOutput output;
+    cli::Tool tool(output);
+    if (!tool.Prepare(QCoreApplication::arguments(), platform::ProgramFolder()))
+        return tool.ExitStatus();
+    QObject::connect(&tool, &cli::Tool::finished, &app,
+                     [](int exitStatus) { QCoreApplication::exit(exitStatus); });
+    platform::OnTerminationSignals([&tool](int) { tool.Interrupt(); });
     // From the loop, so that exit() has a loop to end even if every device fails at once.
-    QMetaObject::invokeMethod(&fleet, &cli::Fleet::Start, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&tool, &cli::Tool::Start, Qt::QueuedConnection);
     return QCoreApplication::exec();
 }

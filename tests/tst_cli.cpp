@@ -1,20 +1,32 @@
-// The command-line tool as a child process against simulators in this process, on loopback only.
-// Every run names its devices, and the copy of the tool that runs has a QL_T36.ini beside it
-// that points at loopback too.
+// The command-line tool against simulators in this process, on loopback only. Its logic runs in
+// this process through the library; what only a process shows (its exit status, its streams as
+// a whole, a signal) runs the tool as a child. Every run names its devices, and both the test
+// folder (the in-process runs' program folder) and the copy of the tool that runs there have a
+// QL_T36.ini that points at loopback too.
 #include "support/Images.h"
 
 #include "Bytes.h"
+#include "Csv.h"
 #include "DeviceSimulator.h"
+#include "Options.h"
+#include "Output.h"
+#include "Tool.h"
 
+#include "platform/Inet.h"
+
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -57,6 +69,32 @@ quint16 ClosedPort()
     return probe.listen(Loopback) ? probe.serverPort() : 9;
 }
 
+// What a run wrote, kept apart by stream.
+class BufferOutput final : public cli::Output
+{
+public:
+    void Out(const QString &text) override { out += text.toUtf8(); }
+    void Err(const QString &text) override { err += text.toUtf8(); }
+    bool OutIsTerminal() const override { return false; }
+
+    QByteArray out;
+    QByteArray err;
+};
+
+// What the first group of `pattern` captures anywhere in `text`, each once, sorted.
+QStringList Captured(const QString &text, const QString &pattern)
+{
+    QStringList found;
+    const QRegularExpression expression(pattern, QRegularExpression::MultilineOption);
+    for (const QRegularExpressionMatch &match : expression.globalMatch(text))
+        found.append(match.captured(1));
+    found.removeDuplicates();
+    found.sort();
+    return found;
+}
+
+const QString LongOption = QStringLiteral("(?<![\\w-])(--[a-z][a-z-]*)");
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Block>)
@@ -79,21 +117,24 @@ private Q_SLOTS:
     void settingsFile();
     void scan_data();
     void scan();
+    void fleetRunsInParallel();
+    void csvLine_data();
+    void csvLine();
+    void helpMatchesReadme();
+    void process_data();
+    void process();
     void interrupt();
 
 private:
+    // The tool in this process, as its program entry runs it.
+    Run Exec(const QStringList &arguments, int timeoutMs = 20000);
     void Start(QProcess &process, const QStringList &arguments);
     Run Finish(QProcess &process, int timeoutMs = 20000);
-    Run Exec(const QStringList &arguments)
-    {
-        QProcess p;
-        Start(p, arguments);
-        return Finish(p);
-    }
     QString File(const QString &name, const QByteArray &contents);
 
     QTemporaryDir m_dir;
     QString m_cli;
+    quint16 m_closedPort = 0; // where QL_T36.ini points
     sim::DeviceSimulator m_witness; // must see no connection from a refused command line
 };
 
@@ -102,9 +143,26 @@ void TestCli::initTestCase()
     QVERIFY(m_dir.isValid());
     m_cli = m_dir.filePath(QStringLiteral("ql-t36-cli"));
     QVERIFY(QFile::copy(QStringLiteral(QLT36_CLI_PATH), m_cli));
+    m_closedPort = ClosedPort();
     File(QStringLiteral("QL_T36.ini"),
-         "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(ClosedPort()));
+         "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(m_closedPort));
     QVERIFY(m_witness.listen(Loopback));
+    platform::SetConnectGuard([](quint32 address) { return (address >> 24) == 127; });
+}
+
+Run TestCli::Exec(const QStringList &arguments, int timeoutMs)
+{
+    BufferOutput output;
+    cli::Tool tool(output);
+    if (tool.Prepare(QStringList{ QStringLiteral("ql-t36-cli") } + arguments, m_dir.path())) {
+        QSignalSpy finished(&tool, &cli::Tool::finished);
+        tool.Start();
+        if (finished.isEmpty() && !finished.wait(timeoutMs)) {
+            qWarning("the run did not end within %d ms", timeoutMs);
+            tool.Interrupt();
+        }
+    }
+    return Run{ tool.ExitStatus(), output.out, output.err };
 }
 
 void TestCli::Start(QProcess &process, const QStringList &arguments)
@@ -377,7 +435,7 @@ void TestCli::settingsFile()
     m_witness.clearRecords();
     const Run run = Exec(Args({ "version" }));
     File(QStringLiteral("QL_T36.ini"),
-         "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(ClosedPort()));
+         "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(m_closedPort));
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(m_witness.counters().connections, connections);
     QCOMPARE(m_witness.receivedCommands().size(), connections);
@@ -419,6 +477,121 @@ void TestCli::scan()
         QCOMPARE(devices[i][u"device"].toString(), found[2 * i] + u':' + port);
         QCOMPARE(devices[i][u"version"].toString(), found[2 * i + 1]);
     }
+}
+
+void TestCli::fleetRunsInParallel()
+{
+    // Each device takes a second to answer: one after another they would take N seconds.
+    constexpr int Devices = 8;
+    std::vector<std::unique_ptr<sim::DeviceSimulator>> devices;
+    QStringList arguments{ QStringLiteral("--json") };
+    for (int i = 0; i < Devices; ++i) {
+        devices.push_back(std::make_unique<sim::DeviceSimulator>());
+        QVERIFY(devices.back()->listen(Loopback));
+        devices.back()->setReplyDelay(1000);
+        arguments << QStringLiteral("-d") << At(*devices.back());
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const Run run = Exec(arguments + Args({ "version" }));
+    const double seconds = static_cast<double>(clock.elapsed()) / 1000;
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.Json()[u"ok"].toInt(), Devices);
+    for (int i = 0; i < Devices; ++i)
+        QVERIFY(run.Device(i)[u"seconds"].toDouble() >= 1.0);
+    QVERIFY2(seconds < Devices / 2.0, qPrintable(QStringLiteral("%1 s").arg(seconds)));
+}
+
+void TestCli::csvLine_data()
+{
+    QTest::addColumn<QStringList>("cells");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("plain") << Args({ "127.0.0.1:2000", "2.00", "" })
+                           << u"127.0.0.1:2000,2.00,\r\n"_s;
+    QTest::newRow("blanks kept as they are") << Args({ " a ", "b" }) << u" a ,b\r\n"_s;
+    QTest::newRow("comma") << Args({ "a,b", "c" }) << u"\"a,b\",c\r\n"_s;
+    QTest::newRow("quotes doubled") << Args({ "say \"hi\"" }) << u"\"say \"\"hi\"\"\"\r\n"_s;
+    QTest::newRow("line breaks") << Args({ "Error:\r\nFlash", "x\ny" })
+                                 << u"\"Error:\r\nFlash\",\"x\ny\"\r\n"_s;
+}
+
+void TestCli::csvLine()
+{
+    QFETCH(QStringList, cells);
+    QFETCH(QString, line);
+    QCOMPARE(cli::CsvLine(cells), line);
+}
+
+void TestCli::helpMatchesReadme()
+{
+    QFile file(QStringLiteral(QLT36_README_PATH));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString readme = QString::fromUtf8(file.readAll());
+    QString section = readme.section(u"\n## Command line\n"_s, 1).section(u"\n## "_s, 0, 0);
+    QVERIFY(!section.isEmpty());
+    section.remove(QRegularExpression(u"```.*?```"_s,
+                                      QRegularExpression::DotMatchesEverythingOption)); // examples
+    const QString help = cli::HelpText();
+    const QString commands = help.section(u"\nCommands:\n"_s, 1).section(u"\n\n"_s, 0, 0);
+
+    // Options anywhere; commands where each list has them: "  name" in the help, "- `name" in
+    // the README.
+    const QStringList inHelp = Captured(help, LongOption) + Captured(commands, u"^  ([a-z-]+)"_s);
+    const QStringList inReadme =
+            Captured(section, LongOption) + Captured(section, u"^- `([a-z][a-z-]*)"_s);
+    QVERIFY(inHelp.contains(u"set-addresses"_s));
+    QVERIFY(inHelp.contains(u"--allow-truncation"_s));
+    QCOMPARE(inReadme, inHelp);
+}
+
+void TestCli::process_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "@" is the witness, "closed" a closed port
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // the whole of each stream, as a pattern
+    QTest::addColumn<QString>("err");
+
+    const QString seconds = u"\\(\\d+\\.\\d s\\)"_s;
+    QTest::newRow("usage error") << Args({ "frobnicate" }) << 2 << QString()
+                                 << QRegularExpression::escape(
+                                            u"ql-t36-cli: unknown command \"frobnicate\"\n"
+                                            u"Try 'ql-t36-cli --help'.\n"_s);
+    QTest::newRow("help") << Args({ "--help" }) << 0 << QRegularExpression::escape(cli::HelpText())
+                          << QString();
+    QTest::newRow("a device answers")
+            << Args({ "-d", "@", "version" }) << 0
+            << (u"@  version 2\\.00  "_s + seconds + u"\n1 ok, 0 failed\n"_s) << QString();
+    // No device given: QL_T36.ini beside the executable names the closed port.
+    QTest::newRow("settings beside the executable")
+            << Args({ "version" }) << 1 << u"0 ok, 1 failed\n"_s
+            << (u"closed  failed: Error:connect\\(\\), Code = 10061  "_s + seconds + u"\n"_s);
+    QTest::newRow("json") << Args({ "--json", "-d", "@", "mac" }) << 0
+                          << u"\\{\n(.*\n)* *\"mac\": \"00A0B1C2D3E4\",\n(.*\n)*\\}\n"_s
+                          << QString();
+}
+
+void TestCli::process()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    const QString witness = At(m_witness);
+    const QString closed = QStringLiteral("127.0.0.1:%1").arg(m_closedPort);
+    arguments.replaceInStrings(QRegularExpression(u"^@$"_s), witness);
+    out.replace(u"@"_s, QRegularExpression::escape(witness));
+    err.replace(u"closed"_s, QRegularExpression::escape(closed));
+    QProcess process;
+    Start(process, arguments);
+    const Run run = Finish(process);
+    QCOMPARE(run.exitCode, exitCode);
+    const auto whole = [](const QString &pattern) {
+        return QRegularExpression(QRegularExpression::anchoredPattern(pattern));
+    };
+    QVERIFY2(whole(out).match(QString::fromUtf8(run.out)).hasMatch(), run.out.constData());
+    QVERIFY2(whole(err).match(QString::fromUtf8(run.err)).hasMatch(), run.err.constData());
 }
 
 void TestCli::interrupt()

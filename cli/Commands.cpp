@@ -1,0 +1,396 @@
+#include "Commands.h"
+
+#include "DeviceJob.h"
+#include "Options.h"
+#include "Steps.h"
+
+#include "download/FirmwareImage.h"
+#include "platform/Inet.h"
+#include "protocol/Commands.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace cli {
+
+void Fail(const QString &text)
+{
+    throw UsageError{ text };
+}
+
+QString OptionDef::Synopsis() const
+{
+    QStringList spelled;
+    for (const QString &name : names)
+        spelled.append((name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
+    QString synopsis = spelled.join(QStringLiteral(", "));
+    if (!valueName.isEmpty())
+        synopsis += QLatin1Char(' ') + valueName;
+    return synopsis;
+}
+
+namespace {
+
+constexpr int ScanConnectTimeoutMs = 1000;
+constexpr double MaxTimeoutSeconds = 3600;
+
+const QStringList AddressNames{ QStringLiteral("IP"), QStringLiteral("DP310"),
+                                QStringLiteral("MASK"), QStringLiteral("GATEWAY"),
+                                QStringLiteral("MULTICAST") };
+
+// --- Options ---
+
+OptionDef Flag(const QStringList &names, const QString &help, std::function<void(Invocation &)> set)
+{
+    return OptionDef{ names, QString(), help,
+                      [set](Invocation &invocation, const QStringList &) { set(invocation); } };
+}
+
+// A whole number from `min` to `max`; the help gives the range and the default.
+OptionDef Integer(const QStringList &names, const QString &valueName, const QString &help, int min,
+                  int max, int fallback, std::function<int &(Invocation &)> field)
+{
+    const QString name = names.constLast();
+    return OptionDef{
+        names, valueName,
+        QStringLiteral("%1, %2-%3 (default %4)").arg(help).arg(min).arg(max).arg(fallback),
+        [=](Invocation &invocation, const QStringList &values) {
+            bool ok = false;
+            const int number = values.constLast().toInt(&ok);
+            if (!ok || number < min || number > max)
+                Fail(QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
+                             .arg(name)
+                             .arg(min)
+                             .arg(max)
+                             .arg(values.constLast()));
+            field(invocation) = number;
+        }
+    };
+}
+
+// Seconds above 0 and up to `max`, kept in milliseconds (rounded up).
+OptionDef Seconds(const QStringList &names, const QString &help, double max, int fallbackMs,
+                  std::function<int &(Invocation &)> fieldMs)
+{
+    const QString name = names.constLast();
+    return OptionDef{ names, QStringLiteral("SECONDS"),
+                      QStringLiteral("%1, above 0 and up to %2 (default %3)")
+                              .arg(help)
+                              .arg(max)
+                              .arg(fallbackMs / 1000.0),
+                      [=](Invocation &invocation, const QStringList &values) {
+                          bool ok = false;
+                          const double seconds = values.constLast().toDouble(&ok);
+                          if (!ok || !(seconds > 0) || seconds > max)
+                              Fail(QStringLiteral("--%1 wants seconds above 0 and up to %2, not "
+                                                  "\"%3\"")
+                                           .arg(name)
+                                           .arg(max)
+                                           .arg(values.constLast()));
+                          fieldMs(invocation) = static_cast<int>(std::ceil(seconds * 1000));
+                      } };
+}
+
+// --- Values of the commands ---
+
+// A value the window would not send: empty once trimmed is refused here rather than skipped.
+QByteArray RequiredValue(const QString &value, const QString &name)
+{
+    if (protocol::Trim(value).isEmpty())
+        Fail(QStringLiteral("%1 is empty").arg(name));
+    return protocol::ToWire(value); // as typed, blanks included
+}
+
+// The image as the update window loads it, cut to what the download can write: the bytes past
+// it never go out, so they are not read either.
+QByteArray ReadImage(const QString &path, bool allowTruncation)
+{
+    const download::ImageFile file = download::ReadImageFile(path, download::MaxImageLength);
+    if (!file.ok)
+        Fail(QStringLiteral("cannot read the image %1: %2").arg(path, file.error));
+    if (file.fileLength <= 0)
+        Fail(QStringLiteral("the image %1 is empty").arg(path));
+    if (download::BytesNotWritten(file.fileLength) > 0 && !allowTruncation)
+        Fail(QStringLiteral("the image %1 is %2 bytes, but only its first %3 can be written "
+                            "(--allow-truncation writes them anyway)")
+                     .arg(path)
+                     .arg(file.fileLength)
+                     .arg(download::MaxImageLength));
+    if (file.bytes.size() != std::min(file.fileLength, download::MaxImageLength))
+        Fail(QStringLiteral("cannot read the image %1: %2 of its %3 bytes read")
+                     .arg(path)
+                     .arg(file.bytes.size())
+                     .arg(file.fileLength));
+    return file.bytes;
+}
+
+// --- Result fields ---
+
+QJsonValue TextOrNull(const std::optional<QString> &text)
+{
+    return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
+}
+
+const ResultField VersionField{ QStringLiteral("version"),
+                                QStringLiteral("\"version\""),
+                                [](const Outcome &outcome) { return TextOrNull(outcome.version); },
+                                { QStringLiteral("version") },
+                                [](const Outcome &outcome) {
+                                    return QStringList{ outcome.version.value_or(QString()) };
+                                } };
+
+const ResultField AddressesField{
+    QStringLiteral("addresses"),
+    QStringLiteral("\"addresses\" (five texts)"),
+    [](const Outcome &outcome) {
+        return outcome.addresses ? QJsonValue(QJsonArray::fromStringList(*outcome.addresses))
+                                 : QJsonValue(QJsonValue::Null);
+    },
+    // The columns a planned configuration names them by.
+    { QStringLiteral("ip"), QStringLiteral("dp310"), QStringLiteral("mask"),
+      QStringLiteral("gateway"), QStringLiteral("multicast") },
+    [](const Outcome &outcome) {
+        QStringList cells = outcome.addresses.value_or(QStringList());
+        cells.resize(AddressNames.size());
+        return cells;
+    }
+};
+
+const ResultField MacField{ QStringLiteral("mac"),
+                            QStringLiteral("\"mac\""),
+                            [](const Outcome &outcome) { return TextOrNull(outcome.mac); },
+                            { QStringLiteral("mac") },
+                            [](const Outcome &outcome) {
+                                return QStringList{ outcome.mac.value_or(QString()) };
+                            } };
+
+const ResultField BlocksField{
+    QStringLiteral("blocks"),
+    QStringLiteral("\"blocks\" ([{\"address\", \"length\", \"result\"}])"),
+    [](const Outcome &outcome) {
+        QJsonArray blocks;
+        for (const BlockResult &block : outcome.blocks)
+            blocks.append(QJsonObject{ { QStringLiteral("address"), qint64(block.address) },
+                                       { QStringLiteral("length"), block.length },
+                                       { QStringLiteral("result"), block.result } });
+        return QJsonValue(blocks);
+    },
+    {},
+    [](const Outcome &) { return QStringList(); }
+};
+
+// --- The tables ---
+
+QList<OptionDef> MakeGlobalOptions()
+{
+    OptionDef device{
+        { QStringLiteral("d"), QStringLiteral("device") },
+        QStringLiteral("HOST[:PORT]"),
+        QStringLiteral("one device: HOST a dotted-decimal IPv4 address, PORT 1-65535, default %1")
+                .arg(DefaultPort),
+        [](Invocation &invocation, const QStringList &values) { invocation.deviceTexts += values; },
+        OptionDef::Group::Devices,
+    };
+    OptionDef devices{
+        { QStringLiteral("devices") },
+        QStringLiteral("FILE"),
+        QStringLiteral("one HOST[:PORT] a line; blank lines and lines starting with # are "
+                       "skipped"),
+        [](Invocation &invocation, const QStringList &values) {
+            invocation.devicesFile = values.constLast();
+        },
+        OptionDef::Group::Devices,
+    };
+    return {
+        device,
+        devices,
+        Flag({ QStringLiteral("json") },
+             QStringLiteral("one JSON document on stdout instead of the report"),
+             [](Invocation &invocation) { invocation.json = true; }),
+        Flag({ QStringLiteral("trace") },
+             QStringLiteral("every command, reply line and block (address, length, CRC-32) on "
+                            "stderr, timestamped"),
+             [](Invocation &invocation) { invocation.trace = true; }),
+        Integer({ QStringLiteral("j"), QStringLiteral("jobs") }, QStringLiteral("N"),
+                QStringLiteral("devices handled at once"), 1, MaxJobs, DefaultJobs,
+                [](Invocation &invocation) -> int & { return invocation.jobs; }),
+        Seconds({ QStringLiteral("timeout") }, QStringLiteral("reply wait for reads and sets"),
+                MaxTimeoutSeconds, DefaultReplyTimeoutMs,
+                [](Invocation &invocation) -> int & { return invocation.request.replyTimeoutMs; }),
+        Flag({ QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("this text"),
+             [](Invocation &invocation) { invocation.help = true; }),
+    };
+}
+
+QList<CommandDef> MakeCommands()
+{
+    using Devices = CommandDef::Devices;
+    const auto read = [](Step (*step)()) { return [step](DeviceJob &job) { job.Then(step()); }; };
+    const qint64 blockKiB = download::DownloadSequence::BlockLength / 1024;
+
+    CommandDef version;
+    version.name = QStringLiteral("version");
+    version.help = QStringLiteral("read the firmware version");
+    version.plan = read(steps::ReadVersion);
+    version.fields = { &VersionField };
+    version.reportText = [](const Outcome &outcome) -> QString {
+        return QStringLiteral("version ") + outcome.version.value_or(QString());
+    };
+
+    CommandDef addresses;
+    addresses.name = QStringLiteral("addresses");
+    addresses.help = QStringLiteral("read the five network addresses");
+    addresses.plan = read(steps::ReadAddresses);
+    addresses.fields = { &AddressesField };
+    addresses.reportText = [](const Outcome &outcome) -> QString {
+        return QStringLiteral("addresses ")
+                + outcome.addresses.value_or(QStringList()).join(QLatin1Char(' '));
+    };
+
+    CommandDef setAddresses;
+    setAddresses.name = QStringLiteral("set-addresses");
+    setAddresses.arguments = AddressNames;
+    setAddresses.help = QStringLiteral("set them, sent as typed (exactly one device; a value that "
+                                       "is empty once trimmed is refused)");
+    setAddresses.devices = Devices::One;
+    setAddresses.prepare = [](Invocation &invocation, const QStringList &values) {
+        for (std::size_t i = 0; i < invocation.request.addresses.size(); ++i) {
+            const auto at = static_cast<qsizetype>(i);
+            invocation.request.addresses[i] = RequiredValue(values[at], AddressNames[at]);
+        }
+    };
+    setAddresses.plan = [](DeviceJob &job) {
+        job.Then(steps::SetAddresses(job.Asked().addresses));
+    };
+    setAddresses.reportText = [](const Outcome &) -> QString {
+        return QStringLiteral("IP Address Set Complete");
+    };
+
+    CommandDef mac;
+    mac.name = QStringLiteral("mac");
+    mac.help = QStringLiteral("read the MAC address");
+    mac.plan = read(steps::ReadMac);
+    mac.fields = { &MacField };
+    mac.reportText = [](const Outcome &outcome) -> QString {
+        return QStringLiteral("mac ") + outcome.mac.value_or(QString());
+    };
+
+    CommandDef setMac;
+    setMac.name = QStringLiteral("set-mac");
+    setMac.arguments = { QStringLiteral("HEX12") };
+    setMac.help = QStringLiteral("set it, sent in upper case (exactly one device)");
+    setMac.devices = Devices::One;
+    setMac.prepare = [](Invocation &invocation, const QStringList &values) {
+        invocation.request.mac = RequiredValue(values[0], QStringLiteral("HEX12"));
+    };
+    setMac.plan = [](DeviceJob &job) { job.Then(steps::SetMac(job.Asked().mac)); };
+    setMac.reportText = [](const Outcome &) -> QString {
+        return QStringLiteral("MAC Address Set Complete");
+    };
+
+    CommandDef flash;
+    flash.name = QStringLiteral("flash");
+    flash.arguments = { QStringLiteral("IMAGE") };
+    flash.options = {
+        Flag({ QStringLiteral("backup") },
+             QStringLiteral("phase 1 from %1, the backup area").arg(download::BackupBaseAddress),
+             [](Invocation &invocation) {
+                 invocation.request.baseAddress = download::BackupBaseAddress;
+             }),
+        Flag({ QStringLiteral("allow-truncation") },
+             QStringLiteral("flash an image longer than %1 MiB anyway (only its first %1 MiB are "
+                            "written)")
+                     .arg(download::MaxImageLength / (1024 * 1024)),
+             [](Invocation &invocation) { invocation.allowTruncation = true; }),
+    };
+    flash.help = QStringLiteral("download a firmware image: up to %1 blocks of %2 KiB from 0x%3, "
+                                "then the image's bytes from 0x%4 to addresses 0 and 0x%5")
+                         .arg(download::DownloadSequence::Phase1Blocks)
+                         .arg(blockKiB)
+                         .arg(download::MainBaseAddress, 0, 16)
+                         .arg(download::DownloadSequence::Phase2FirstBlock
+                                      * download::DownloadSequence::BlockLength,
+                              0, 16)
+                         .arg(download::DownloadSequence::BlockLength, 0, 16);
+    flash.prepare = [](Invocation &invocation, const QStringList &values) {
+        invocation.request.image = ReadImage(values[0], invocation.allowTruncation);
+    };
+    flash.plan = [](DeviceJob &job) {
+        job.Then(steps::Download(job.Asked().image, job.Asked().baseAddress));
+    };
+    flash.fields = { &BlocksField };
+    flash.reportText = [](const Outcome &outcome) -> QString {
+        qint64 bytes = 0;
+        for (const BlockResult &block : outcome.blocks)
+            bytes += block.length;
+        return QStringLiteral("Update Complete: %1 blocks, %2 bytes")
+                .arg(outcome.blocks.size())
+                .arg(bytes);
+    };
+
+    CommandDef scan;
+    scan.name = QStringLiteral("scan");
+    scan.arguments = { QStringLiteral("RANGE") };
+    scan.options = {
+        OptionDef{ { QStringLiteral("port") },
+                   QStringLiteral("PORT"),
+                   QStringLiteral("the port tried, 1-65535 (default %1)").arg(DefaultPort),
+                   [](Invocation &invocation, const QStringList &values) {
+                       const std::optional<quint16> number =
+                               platform::ParsePort(values.constLast());
+                       if (!number)
+                           Fail(QStringLiteral("--port wants a port from 1 to 65535, not \"%1\"")
+                                        .arg(values.constLast()));
+                       invocation.scanPort = *number;
+                   } },
+    };
+    scan.help = QStringLiteral("find devices in A.B.C.D/N (N >= %1) or A.B.C.D-E: every address "
+                               "is tried (connect bound %2 s, then a version read); those that "
+                               "answer are listed")
+                        .arg(MinScanPrefix)
+                        .arg(ScanConnectTimeoutMs / 1000);
+    scan.devices = Devices::Range;
+    scan.connectTimeoutMs = ScanConnectTimeoutMs;
+    scan.search = true;
+    scan.prepare = [](Invocation &invocation, const QStringList &values) {
+        QString error;
+        const auto range = ScanRange(values[0], invocation.scanPort, &error);
+        if (!range)
+            Fail(error);
+        invocation.targets = *range;
+    };
+    scan.plan = read(steps::ReadVersion);
+    scan.fields = { &VersionField };
+    scan.reportText = version.reportText;
+
+    return { version, addresses, setAddresses, mac, setMac, flash, scan };
+}
+
+} // namespace
+
+const QList<OptionDef> &GlobalOptions()
+{
+    static const QList<OptionDef> options = MakeGlobalOptions();
+    return options;
+}
+
+const QList<CommandDef> &Commands()
+{
+    static const QList<CommandDef> commands = MakeCommands();
+    return commands;
+}
+
+const CommandDef *FindCommand(const QString &name)
+{
+    const QList<CommandDef> &commands = Commands();
+    const auto found =
+            std::find_if(commands.begin(), commands.end(),
+                         [&](const CommandDef &command) { return command.name == name; });
+    return found == commands.end() ? nullptr : &*found;
+}
+
+} // namespace cli

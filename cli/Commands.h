@@ -1,0 +1,87 @@
+#pragma once
+
+#include "Request.h"
+
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Everything the tool knows about its commands and options, one definition each: the parser,
+// the help text, the per-device action and the report are all read from here. A new command or
+// option is one more entry in these tables.
+namespace cli {
+
+struct Invocation;
+class DeviceJob;
+
+// A command line that cannot run; thrown while it is read and turned into the usage error.
+struct UsageError
+{
+    QString text;
+};
+[[noreturn]] void Fail(const QString &text);
+
+struct OptionDef
+{
+    enum class Group { Devices, General };
+
+    QStringList names; // the short name (if any) first, the long one last: { "j", "jobs" }
+    QString valueName; // "N", "FILE"; empty for a flag
+    QString help; // with the option's limits and default
+    // Takes what was given (nothing for a flag, each value otherwise) into the invocation.
+    std::function<void(Invocation &, const QStringList &values)> apply;
+    Group group = Group::General;
+
+    QString LongName() const { return names.constLast(); }
+    // "-j, --jobs N"
+    QString Synopsis() const;
+};
+
+// One value a command reports for each device: its key in the JSON document (null when the
+// device did not give it) and its columns in CSV.
+struct ResultField
+{
+    QString name;
+    QString jsonHelp; // its JSON form as the help describes it
+    std::function<QJsonValue(const Outcome &)> json;
+    QStringList csvColumns;
+    std::function<QStringList(const Outcome &)> csv;
+};
+
+struct CommandDef
+{
+    // Where the devices of a run come from.
+    enum class Devices {
+        Given, // -d, --devices or QL_T36.ini
+        One, // the same, and exactly one of them
+        Range, // the command's own argument
+    };
+
+    QString name;
+    QStringList arguments; // the values after the command, by name: "IMAGE"
+    QList<OptionDef> options; // those that go with this command only
+    QString help;
+    Devices devices = Devices::Given;
+    int connectTimeoutMs = DefaultConnectTimeoutMs;
+    // Looks for devices: an address without one is no failure, and only those that answered
+    // are listed.
+    bool search = false;
+    // Reads the command's values (as many as `arguments`) into the invocation, after the
+    // options; throws UsageError.
+    std::function<void(Invocation &, const QStringList &values)> prepare;
+    // Lays out the steps of one device's part of the run.
+    std::function<void(DeviceJob &)> plan;
+    QList<const ResultField *> fields;
+    // The report's text for a device that succeeded.
+    std::function<QString(const Outcome &)> reportText;
+};
+
+// In the order --help lists them.
+const QList<CommandDef> &Commands();
+const QList<OptionDef> &GlobalOptions();
+const CommandDef *FindCommand(const QString &name);
+
+} // namespace cli

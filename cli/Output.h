@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+namespace cli {
+
+// Where a run's report, trace and errors go: standard output and error for the program, a
+// buffer for whoever runs the tool in its own process.
+class Output
+{
+public:
+    virtual ~Output() = default;
+    virtual void Out(const QString &text) = 0;
+    virtual void Err(const QString &text) = 0;
+    // Live lines are redrawn only on a terminal.
+    virtual bool OutIsTerminal() const = 0;
+};
+
+// The process's standard output and error, written through at once.
+class StandardOutput final : public Output
+{
+public:
+    void Out(const QString &text) override;
+    void Err(const QString &text) override;
+    bool OutIsTerminal() const override;
+};
+
+} // namespace cli
