@@ -1,13 +1,16 @@
 #include "Commands.h"
 
+#include "Console.h"
 #include "DeviceJob.h"
 #include "Options.h"
 #include "Steps.h"
 
 #include "download/FirmwareImage.h"
 #include "platform/Inet.h"
+#include "platform/StreamRead.h"
 #include "protocol/Commands.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -37,6 +40,10 @@ namespace {
 
 constexpr int ScanConnectTimeoutMs = 1000;
 constexpr double MaxTimeoutSeconds = 3600;
+constexpr int MaxSettleMs = 10000;
+// What the windows' fields take.
+constexpr qsizetype AddressFieldLength = 15;
+constexpr qsizetype MacFieldLength = 12;
 
 const QStringList AddressNames{ QStringLiteral("IP"), QStringLiteral("DP310"),
                                 QStringLiteral("MASK"), QStringLiteral("GATEWAY"),
@@ -97,35 +104,70 @@ OptionDef Seconds(const QStringList &names, const QString &help, double max, int
 
 // --- Values of the commands ---
 
-// A value the window would not send: empty once trimmed is refused here rather than skipped.
-QByteArray RequiredValue(const QString &value, const QString &name)
+// A value as the window would send it, or a usage error: empty once trimmed (the window would
+// send nothing), longer than the window's field takes, or holding a control character, which on
+// the wire would end the command early and start another.
+QByteArray RequiredValue(const QString &value, const QString &name, qsizetype maxLength)
 {
     if (protocol::Trim(value).isEmpty())
         Fail(QStringLiteral("%1 is empty").arg(name));
+    for (const QChar c : value) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            Fail(QStringLiteral("%1 \"%2\" holds the control character \\x%3")
+                         .arg(name, EscapedText(value))
+                         .arg(c.unicode(), 2, 16, QLatin1Char('0')));
+    }
+    if (value.size() > maxLength)
+        Fail(QStringLiteral("%1 \"%2\" is %3 characters long; the field takes %4")
+                     .arg(name, value)
+                     .arg(value.size())
+                     .arg(maxLength));
     return protocol::ToWire(value); // as typed, blanks included
 }
 
 // The image as the update window loads it, cut to what the download can write: the bytes past
-// it never go out, so they are not read either.
-QByteArray ReadImage(const QString &path, bool allowTruncation)
+// it never go out, so they are not kept. A stream (a pipe, "-" for standard input) is read to
+// its end, for its length.
+void ReadImage(Invocation &invocation, const QString &path)
 {
-    const download::ImageFile file = download::ReadImageFile(path, download::MaxImageLength);
-    if (!file.ok)
-        Fail(QStringLiteral("cannot read the image %1: %2").arg(path, file.error));
-    if (file.fileLength <= 0)
+    const QFileInfo info(path);
+    QByteArray bytes;
+    qint64 length = 0;
+    if (path == QLatin1String("-") || (info.exists() && !info.isFile() && !info.isDir())) {
+        const platform::StreamContents stream =
+                platform::ReadStream(path, download::MaxImageLength);
+        if (stream.signalNumber != 0) {
+            invocation.signalNumber = stream.signalNumber; // the run ends as interrupted
+            return;
+        }
+        if (!stream.error.isEmpty())
+            Fail(QStringLiteral("cannot read the image %1: %2").arg(path, stream.error));
+        bytes = stream.bytes;
+        length = stream.total;
+    } else {
+        if (info.isDir())
+            Fail(QStringLiteral("the image %1 is not a regular file").arg(path));
+        const download::ImageFile file = download::ReadImageFile(path, download::MaxImageLength);
+        if (!file.ok)
+            Fail(QStringLiteral("cannot read the image %1: %2").arg(path, file.error));
+        if (file.bytes.size() != std::min(file.fileLength, download::MaxImageLength))
+            Fail(QStringLiteral("cannot read the image %1: %2 of its %3 bytes read")
+                         .arg(path)
+                         .arg(file.bytes.size())
+                         .arg(file.fileLength));
+        bytes = file.bytes;
+        length = file.fileLength;
+    }
+    if (length <= 0)
         Fail(QStringLiteral("the image %1 is empty").arg(path));
-    if (download::BytesNotWritten(file.fileLength) > 0 && !allowTruncation)
+    if (download::BytesNotWritten(length) > 0 && !invocation.allowTruncation)
         Fail(QStringLiteral("the image %1 is %2 bytes, but only its first %3 can be written "
                             "(--allow-truncation writes them anyway)")
                      .arg(path)
-                     .arg(file.fileLength)
+                     .arg(length)
                      .arg(download::MaxImageLength));
-    if (file.bytes.size() != std::min(file.fileLength, download::MaxImageLength))
-        Fail(QStringLiteral("cannot read the image %1: %2 of its %3 bytes read")
-                     .arg(path)
-                     .arg(file.bytes.size())
-                     .arg(file.fileLength));
-    return file.bytes;
+    invocation.request.image = bytes;
+    invocation.imageLength = length;
 }
 
 // --- Result fields ---
@@ -167,6 +209,21 @@ const ResultField MacField{ QStringLiteral("mac"),
                             [](const Outcome &outcome) {
                                 return QStringList{ outcome.mac.value_or(QString()) };
                             } };
+
+const ResultField CutField{
+    QStringLiteral("cut"),
+    QStringLiteral("\"cut\" (null, or the block an interrupt cut: {\"address\", \"length\", "
+                   "\"written\"})"),
+    [](const Outcome &outcome) {
+        if (!outcome.cut)
+            return QJsonValue(QJsonValue::Null);
+        return QJsonValue(QJsonObject{ { QStringLiteral("address"), qint64(outcome.cut->address) },
+                                       { QStringLiteral("length"), outcome.cut->length },
+                                       { QStringLiteral("written"), outcome.cut->written } });
+    },
+    {},
+    [](const Outcome &) { return QStringList(); }
+};
 
 const ResultField BlocksField{
     QStringLiteral("blocks"),
@@ -221,6 +278,14 @@ QList<OptionDef> MakeGlobalOptions()
         Seconds({ QStringLiteral("timeout") }, QStringLiteral("reply wait for reads and sets"),
                 MaxTimeoutSeconds, DefaultReplyTimeoutMs,
                 [](Invocation &invocation) -> int & { return invocation.request.replyTimeoutMs; }),
+        Integer({ QStringLiteral("settle") }, QStringLiteral("MS"),
+                QStringLiteral("after connecting, wait this many milliseconds before the first "
+                               "command and ignore what the device says meanwhile (0: do not "
+                               "wait)"),
+                0, MaxSettleMs, DefaultSettleMs,
+                [](Invocation &invocation) -> int & { return invocation.request.settleMs; }),
+        Flag({ QStringLiteral("version") }, QStringLiteral("the tool's version"),
+             [](Invocation &invocation) { invocation.version = true; }),
         Flag({ QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("this text"),
              [](Invocation &invocation) { invocation.help = true; }),
     };
@@ -254,13 +319,13 @@ QList<CommandDef> MakeCommands()
     CommandDef setAddresses;
     setAddresses.name = QStringLiteral("set-addresses");
     setAddresses.arguments = AddressNames;
-    setAddresses.help = QStringLiteral("set them, sent as typed (exactly one device; a value that "
-                                       "is empty once trimmed is refused)");
+    setAddresses.help = QStringLiteral("set them, sent as typed (exactly one device; see Values)");
     setAddresses.devices = Devices::One;
     setAddresses.prepare = [](Invocation &invocation, const QStringList &values) {
         for (std::size_t i = 0; i < invocation.request.addresses.size(); ++i) {
             const auto at = static_cast<qsizetype>(i);
-            invocation.request.addresses[i] = RequiredValue(values[at], AddressNames[at]);
+            invocation.request.addresses[i] =
+                    RequiredValue(values[at], AddressNames[at], AddressFieldLength);
         }
     };
     setAddresses.plan = [](DeviceJob &job) {
@@ -285,7 +350,7 @@ QList<CommandDef> MakeCommands()
     setMac.help = QStringLiteral("set it, sent in upper case (exactly one device)");
     setMac.devices = Devices::One;
     setMac.prepare = [](Invocation &invocation, const QStringList &values) {
-        invocation.request.mac = RequiredValue(values[0], QStringLiteral("HEX12"));
+        invocation.request.mac = RequiredValue(values[0], QStringLiteral("HEX12"), MacFieldLength);
     };
     setMac.plan = [](DeviceJob &job) { job.Then(steps::SetMac(job.Asked().mac)); };
     setMac.reportText = [](const Outcome &) -> QString {
@@ -317,18 +382,20 @@ QList<CommandDef> MakeCommands()
                               0, 16)
                          .arg(download::DownloadSequence::BlockLength, 0, 16);
     flash.prepare = [](Invocation &invocation, const QStringList &values) {
-        invocation.request.image = ReadImage(values[0], invocation.allowTruncation);
+        ReadImage(invocation, values[0]);
     };
     flash.plan = [](DeviceJob &job) {
         job.Then(steps::Download(job.Asked().image, job.Asked().baseAddress));
     };
-    flash.fields = { &BlocksField };
+    flash.fields = { &BlocksField, &CutField };
     flash.reportText = [](const Outcome &outcome) -> QString {
         qint64 bytes = 0;
         for (const BlockResult &block : outcome.blocks)
             bytes += block.length;
-        return QStringLiteral("Update Complete: %1 blocks, %2 bytes")
+        return QStringLiteral("Update Complete: %1 %2, %3 bytes")
                 .arg(outcome.blocks.size())
+                .arg(outcome.blocks.size() == 1 ? QStringLiteral("block")
+                                                : QStringLiteral("blocks"))
                 .arg(bytes);
     };
 

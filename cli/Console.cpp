@@ -14,23 +14,24 @@ namespace cli {
 
 namespace {
 
-void Write(std::FILE *stream, const QString &text)
+bool Write(std::FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-    std::fflush(stream);
+    const auto size = static_cast<std::size_t>(bytes.size());
+    const bool written = std::fwrite(bytes.constData(), 1, size, stream) == size;
+    return std::fflush(stream) == 0 && written;
 }
 
 } // namespace
 
-void WriteOut(const QString &text)
+bool WriteOut(const QString &text)
 {
-    Write(stdout, text);
+    return Write(stdout, text);
 }
 
-void WriteErr(const QString &text)
+bool WriteErr(const QString &text)
 {
-    Write(stderr, text);
+    return Write(stderr, text);
 }
 
 bool StdoutIsTerminal()
@@ -40,6 +41,24 @@ bool StdoutIsTerminal()
 #else
     return ::isatty(STDOUT_FILENO) == 1;
 #endif
+}
+
+QString EscapedText(QStringView text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\r')
+            escaped += QLatin1String("\\r");
+        else if (code == u'\n')
+            escaped += QLatin1String("\\n");
+        else if (code < 0x20 || code == 0x7F || code == u'\\')
+            escaped += QString::asprintf("\\x%02x", unsigned(code));
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 QString OneLine(const QString &text)

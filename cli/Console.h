@@ -6,12 +6,17 @@
 // it happens, and nothing is lost when the run ends on a signal.
 namespace cli {
 
-void WriteOut(const QString &text);
-void WriteErr(const QString &text);
+// False when the stream did not take all of it (a full disk, a closed pipe).
+bool WriteOut(const QString &text);
+bool WriteErr(const QString &text);
 bool StdoutIsTerminal();
 
 // A text of the link or the device as one report line: trailing line breaks dropped, inner ones
 // turned into blanks.
 QString OneLine(const QString &text);
+
+// A device's text as it may be shown, so that it cannot drive a terminal: CR and LF as \r and
+// \n, other control characters and the backslash as \xNN.
+QString EscapedText(QStringView text);
 
 } // namespace cli

@@ -3,19 +3,50 @@
 #include "Commands.h"
 #include "Console.h"
 
+#include "platform/SocketErrors.h"
+
 namespace cli {
 
 using core::DeviceLink;
 
+namespace {
+
+// The link's text with the plain words for its Winsock code.
+QString WithCause(const QString &text, int code)
+{
+    const QString cause = platform::WsaErrorName(code);
+    return cause.isEmpty() ? OneLine(text) : OneLine(text) + QStringLiteral(" (%1)").arg(cause);
+}
+
+} // namespace
+
 DeviceJob::DeviceJob(const Target &target, const Request &request, QObject *parent)
-    : QObject(parent), m_request(request), m_replyTimer(this)
+    : QObject(parent), m_request(request), m_replyTimer(this), m_settleTimer(this)
 {
     m_outcome.target = target;
     m_replyTimer.setSingleShot(true);
     m_replyTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
-        Fail(QStringLiteral("no reply within %1 s").arg(m_request.replyTimeoutMs / 1000.0));
+    connect(&m_replyTimer, &QTimer::timeout, this, &DeviceJob::ReplyTimedOut);
+    m_settleTimer.setSingleShot(true);
+    m_settleTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_settleTimer, &QTimer::timeout, this, [this] {
+        m_session.DiscardReceived();
+        RunNext();
     });
+}
+
+void DeviceJob::ReplyTimedOut()
+{
+    const QString awaited =
+            m_answer.isEmpty() ? QStringLiteral("reply") : m_answer + QStringLiteral(" reply");
+    QString text =
+            QStringLiteral("no %1 within %2 s").arg(awaited).arg(m_request.replyTimeoutMs / 1000.0);
+    // Lines that came but answered nothing tell a confused device from a silent one.
+    if (m_ignoredLines == 1)
+        text += QStringLiteral("; 1 other line received, see --trace");
+    else if (m_ignoredLines > 1)
+        text += QStringLiteral("; %1 other lines received, see --trace").arg(m_ignoredLines);
+    Fail(text);
 }
 
 double DeviceJob::Seconds() const
@@ -36,18 +67,26 @@ void DeviceJob::Start()
     link.SetAddress(m_outcome.target.host);
     link.SetPort(QString::number(m_outcome.target.port));
     link.SetConnectTimeout(m_request.connectTimeoutMs);
+    m_session.SetStrictReplies(true);
+    connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
     // The first connection runs the steps; one the link may open later for held commands
     // does not start them again.
     connect(&link, &DeviceLink::connected, this, [this] {
         disconnect(&m_session.Link(), &DeviceLink::connected, this, nullptr);
-        RunNext();
+        // Reading before writing is the only way to tell a greeting or a stale reply from an
+        // answer: whatever comes before the first command is ignored.
+        if (m_request.settleMs > 0)
+            m_settleTimer.start(m_request.settleMs);
+        else
+            RunNext();
     });
-    connect(&link, &DeviceLink::connectFailed, this, [this](const QString &text) { Fail(text); });
-    // A lost connection ends a read or a set at once; a flash carries on to its own time-outs,
-    // which fail the block it was in.
-    connect(&link, &DeviceLink::connectionLost, this, [this](const QString &text) {
-        if (m_stepContext != nullptr && m_wait == Step::Wait::Reply)
-            Fail(text);
+    connect(&link, &DeviceLink::connectFailed, this,
+            [this](const QString &text, int code) { Fail(WithCause(text, code)); });
+    // A lost connection ends the device's run at once; a step that waits on its own (a
+    // download) says itself which block it cut.
+    connect(&link, &DeviceLink::connectionLost, this, [this](const QString &text, int code) {
+        if (m_stepContext == nullptr || m_wait == Step::Wait::Reply)
+            Fail(WithCause(text, code));
     });
     link.BeginConnect();
 }
@@ -62,6 +101,8 @@ void DeviceJob::RunNext()
     }
     const Step step = m_steps.takeFirst();
     m_wait = step.wait;
+    m_answer = step.answer;
+    m_ignoredLines = 0;
     m_stepContext = new QObject(this);
     if (m_wait == Step::Wait::Reply)
         m_replyTimer.start(m_request.replyTimeoutMs);
@@ -111,15 +152,16 @@ void DeviceJob::End(bool ok, const QString &error, Ending how)
         return;
     m_done = true;
     EndStep();
+    m_settleTimer.stop();
     m_steps.clear();
     disconnect(&m_session, nullptr, this, nullptr);
     disconnect(&m_session.Link(), nullptr, this, nullptr);
-    if (how == Ending::Abort) {
-        m_session.AbortDownload();
+    // A download that failed before its sequence was over goes no further either.
+    m_session.AbortDownload();
+    if (how == Ending::Abort)
         m_session.Link().Abort();
-    } else {
+    else
         m_session.Link().CloseLink();
-    }
     m_outcome.ok = ok;
     m_outcome.error = OneLine(error);
     m_outcome.seconds = Seconds();
@@ -128,7 +170,16 @@ void DeviceJob::End(bool ok, const QString &error, Ending how)
 
 void DeviceJob::Interrupt()
 {
-    End(false, QStringLiteral("interrupted"), Ending::Abort);
+    if (m_done)
+        return;
+    // Taken before the reset throws away what the link still held of the block.
+    QString error = QStringLiteral("interrupted");
+    if (const auto block = m_session.CurrentBlock()) {
+        m_outcome.cut = CutBlock{ block->address, block->length, block->written };
+        error += QString::asprintf(": block 0x%08x cut after %lld of %d bytes", block->address,
+                                   static_cast<long long>(block->written), block->length);
+    }
+    End(false, error, Ending::Abort);
 }
 
 } // namespace cli

@@ -23,14 +23,18 @@ struct Step
         Own, // bounded by the step's own waits (a download's), which see a lost connection too
     };
     Wait wait = Wait::Reply;
+    // The reply prefix a Reply step waits for ("ACK_REC_IP:"), for its time-out's message.
+    QString answer;
     // Sends the step's command and ends it with job.StepDone() or job.Fail(). Connections made
     // with `context` are cut when the step ends.
     std::function<void(DeviceJob &job, QObject *context)> start;
 };
 
-// One device's part of the run on its own session: connect (never the waiting form), then its
-// steps one after another on that connection, and close. Everything it waits for is bounded:
-// the connect by the link, a reply by the reply timer, a flash by the download's own waits.
+// One device's part of the run on its own session: connect (never the waiting form), let the
+// connection settle, then its steps one after another on that connection, and close. Replies
+// are strict: only a line that answers what was written counts. Everything it waits for is
+// bounded: the connect by the link, a reply by the reply timer, a flash by the download's own
+// waits.
 class DeviceJob : public QObject
 {
     Q_OBJECT
@@ -39,8 +43,9 @@ public:
     DeviceJob(const Target &target, const Request &request, QObject *parent = nullptr);
 
     void Start();
-    // Stops at once: no further byte to the device, a block under way has its connection
-    // closed, never continued. The outcome says "interrupted" unless the job was done already.
+    // Stops at once: no further byte to the device, a block under way has its connection reset,
+    // never continued, and is named in the outcome. The outcome says "interrupted" unless the
+    // job was done already.
     void Interrupt();
 
     bool IsDone() const { return m_done; }
@@ -66,6 +71,7 @@ private:
 
     void RunNext();
     void EndStep();
+    void ReplyTimedOut();
     void End(bool ok, const QString &error, Ending how = Ending::Close);
 
     Request m_request;
@@ -73,7 +79,10 @@ private:
     QList<Step> m_steps; // still to run
     Step::Wait m_wait = Step::Wait::Own; // of the step under way
     QObject *m_stepContext = nullptr;
+    QString m_answer; // of the step under way
+    int m_ignoredLines = 0; // since the step under way began
     QTimer m_replyTimer;
+    QTimer m_settleTimer;
     QElapsedTimer m_clock;
     Outcome m_outcome;
     bool m_done = false;

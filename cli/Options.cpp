@@ -91,9 +91,10 @@ Invocation Parse(const QStringList &arguments, const QString &programFolder)
         Fail(parser.errorText());
 
     Invocation invocation;
-    // Help whatever else is given, even if it is wrong.
-    if (parser.isSet(QStringLiteral("help"))) {
-        invocation.help = true;
+    // Help (or the version) whatever else is given, even if it is wrong.
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        invocation.help = parser.isSet(QStringLiteral("help"));
+        invocation.version = !invocation.help;
         return invocation;
     }
     const auto apply = [&](const KnownOption &option) {
@@ -267,15 +268,29 @@ QString HelpText()
                               .arg(download::DownloadSequence::ResultWaitTicks / 10))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
-                    "Report: one line per device (failures on stderr, naming the device and what "
-                    "happened, with the Winsock-numbered code where there is one), then a "
-                    "summary. A flash shows a live progress line per device on a terminal, "
-                    "otherwise a line per block."))
+                    "Replies: a reply counts only as the answer to what was written before it was "
+                    "read. What a device says before the first command (see --settle), a reply "
+                    "of another kind, and a block's result that comes before the block's last "
+                    "byte was written are ignored (shown by --trace)."))
+            + QLatin1Char('\n')
+            + Wrapped(QStringLiteral(
+                    "Values: a value that is empty once trimmed, holds a control character or is "
+                    "longer than the window's field (15 characters for an address, 12 for the "
+                    "MAC) is refused. IMAGE may be a pipe or - for standard input, read to its "
+                    "end."))
+            + QLatin1Char('\n')
+            + Wrapped(QStringLiteral(
+                    "Report: one line per device in the order given (failures on stderr, naming "
+                    "the device and what happened, with the Winsock-numbered code and its cause "
+                    "where there is one), then a summary. A device's texts are shown with control "
+                    "characters escaped (\\x1b). A flash shows a live progress line per device "
+                    "on a terminal, otherwise a line per block."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                               "JSON: {\"command\", \"ok\": <count>, \"failed\": <count>, "
                               "\"devices\": [{\"device\": \"HOST:PORT\", \"ok\", \"error\": null "
-                              "or text, \"seconds\", and %1}]}. For scan, \"devices\" holds "
+                              "or text, \"seconds\", and %1}]}. For flash, \"image\": "
+                              "{\"length\", \"notWritten\"}. For scan, \"devices\" holds "
                               "those that answered, with \"version\"; \"ok\" counts them, "
                               "\"failed\" the addresses that did not answer, and \"scanned\" all "
                               "addresses tried.")
@@ -283,16 +298,19 @@ QString HelpText()
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Ctrl-C (SIGINT) or SIGTERM stops every device at once: no further byte is "
-                    "sent, a block under way has its connection closed, and the report lists each "
-                    "device's outcome so far, \"interrupted\" for those not done."))
+                    "sent, a block under way has its connection reset and is named, and the "
+                    "report lists each device's outcome so far, \"interrupted\" for those not "
+                    "done. A report that cannot be written (a full disk, a closed pipe) ends the "
+                    "run too."))
             + QStringLiteral(
                     "\n"
                     "Exit status:\n"
                     "  0    every device succeeded (scan: at least one device answered)\n"
                     "  1    a device failed: unreachable, refused, timed out, a set or a block\n"
-                    "       refused (scan: none answered)\n"
+                    "       refused (scan: none answered); or the report could not be written\n"
                     "  2    usage or input error, found before any device is contacted\n"
-                    "  130  interrupted\n"
+                    "  130  interrupted by SIGINT (Ctrl-C)\n"
+                    "  143  interrupted by SIGTERM\n"
                     "\n"
                     "Examples:\n"
                     "  ql-t36-cli -d 10.0.0.7 version\n"

@@ -24,6 +24,7 @@ struct Invocation
     bool json = false;
     bool trace = false;
     bool help = false;
+    bool version = false;
 
     // The devices as given, resolved once the command is known.
     QStringList deviceTexts;
@@ -31,6 +32,10 @@ struct Invocation
     // Options of one command, for its prepare().
     bool allowTruncation = false;
     quint16 scanPort = DefaultPort;
+    // flash: the image's whole length, of which at most the first 2 MiB are in the request.
+    qint64 imageLength = 0;
+    // A termination signal that came while the command line was read (a blocking image read).
+    int signalNumber = 0;
 };
 
 struct ParsedArguments

@@ -2,16 +2,39 @@
 
 #include "Console.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace cli {
+
+void Output::Failed(const QString &why)
+{
+    if (!m_failure.isEmpty())
+        return;
+    m_failure = why;
+    if (m_onFailure)
+        m_onFailure();
+}
+
+namespace {
+
+QString SystemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
 
 void StandardOutput::Out(const QString &text)
 {
-    WriteOut(text);
+    if (!WriteOut(text))
+        Failed(QStringLiteral("standard output: ") + SystemError());
 }
 
 void StandardOutput::Err(const QString &text)
 {
-    WriteErr(text);
+    if (!WriteErr(text))
+        Failed(QStringLiteral("standard error: ") + SystemError());
 }
 
 bool StandardOutput::OutIsTerminal() const

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace cli {
 
 // Where a run's report, trace and errors go: standard output and error for the program, a
@@ -14,6 +16,17 @@ public:
     virtual void Err(const QString &text) = 0;
     // Live lines are redrawn only on a terminal.
     virtual bool OutIsTerminal() const = 0;
+    // Why a write failed ("standard output: No space left on device"); empty while none has.
+    QString Failure() const { return m_failure; }
+    // Called once, at the first write that fails.
+    void OnFailure(std::function<void()> handler) { m_onFailure = std::move(handler); }
+
+protected:
+    void Failed(const QString &why);
+
+private:
+    QString m_failure;
+    std::function<void()> m_onFailure;
 };
 
 // The process's standard output and error, written through at once.

@@ -1,5 +1,7 @@
 #include "Progress.h"
 
+#include "Console.h"
+
 #include "DeviceJob.h"
 #include "Output.h"
 
@@ -47,7 +49,7 @@ void Progress::Watch(DeviceJob *job)
                             .arg(job->Result().target.Label(), QString::number(found->blocks),
                                  QString::number(m_blocks),
                                  QStringLiteral("%1").arg(block.address, 8, 16, QLatin1Char('0')),
-                                 QString::number(block.length), block.result,
+                                 QString::number(block.length), EscapedText(block.result),
                                  QString::number(job->Seconds(), 'f', 1)));
         }
     });

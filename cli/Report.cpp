@@ -1,6 +1,7 @@
 #include "Report.h"
 
 #include "Commands.h"
+#include "Console.h"
 #include "DeviceJob.h"
 #include "Fleet.h"
 #include "Output.h"
@@ -31,8 +32,12 @@ Report::Report(const Invocation &invocation, Output &output, QObject *parent)
       m_command(*invocation.request.command),
       m_output(output),
       m_json(invocation.json),
-      m_trace(invocation.trace)
+      m_trace(invocation.trace),
+      m_imageLength(invocation.imageLength),
+      m_imageWritten(invocation.request.image.size())
 {
+    for (const Target &target : invocation.targets)
+        m_order.append(target.Label());
     const Request &request = invocation.request;
     if (!request.image.isEmpty() && !m_json) {
         // Trace lines in between would break the live lines' redrawing.
@@ -59,16 +64,36 @@ void Report::OnJobStarting(DeviceJob *job)
 
 QString Report::ResultText(const Outcome &outcome) const
 {
+    // A device's own text could drive the terminal.
     if (!outcome.ok)
-        return QStringLiteral("failed: ") + outcome.error;
-    return m_command.reportText(outcome);
+        return QStringLiteral("failed: ") + EscapedText(outcome.error);
+    return EscapedText(m_command.reportText(outcome));
+}
+
+QString Report::ImageText() const
+{
+    const qint64 notWritten = m_imageLength - m_imageWritten;
+    if (m_imageLength == 0 || notWritten <= 0)
+        return QString();
+    return QStringLiteral("The image is %1 bytes long; a flash writes its first %2, so its last "
+                          "%3 %4 not written.\n")
+            .arg(m_imageLength)
+            .arg(m_imageWritten)
+            .arg(notWritten)
+            .arg(notWritten == 1 ? QStringLiteral("byte is") : QStringLiteral("bytes are"));
 }
 
 void Report::OnDeviceFinished(const Outcome &outcome)
 {
-    if (m_json || m_reported.contains(outcome.target.Label()))
+    if (m_json)
         return;
-    m_reported.insert(outcome.target.Label());
+    m_finished.insert(outcome.target.Label(), outcome);
+    while (m_printed < m_order.size() && m_finished.contains(m_order[m_printed]))
+        Print(m_finished.take(m_order[m_printed++]));
+}
+
+void Report::Print(const Outcome &outcome)
+{
     // A search lists what answered; an address without a device is no failure.
     if (m_command.search && !outcome.ok)
         return;
@@ -82,16 +107,22 @@ void Report::OnDeviceFinished(const Outcome &outcome)
         outcome.ok ? m_output.Out(line) : m_output.Err(line);
 }
 
-void Report::Conclude(const QList<Outcome> &outcomes, bool interrupted)
+void Report::Conclude(const QList<Outcome> &outcomes, int signalNumber)
 {
     if (m_json) {
         m_output.Out(Json(outcomes));
         return;
     }
-    for (const Outcome &outcome : outcomes)
-        OnDeviceFinished(outcome); // those the run did not get to report
+    // Those the run did not get to report, in order.
+    for (const Outcome &outcome : outcomes) {
+        if (m_printed < m_order.size() && outcome.target.Label() == m_order[m_printed]) {
+            ++m_printed;
+            Print(outcome);
+        }
+    }
+    m_output.Out(ImageText());
     const qsizetype ok = CountOk(outcomes);
-    const QString ending = interrupted ? QStringLiteral(" (interrupted)") : QString();
+    const QString ending = signalNumber != 0 ? QStringLiteral(" (interrupted)") : QString();
     if (m_command.search)
         m_output.Out(QStringLiteral("%1 addresses scanned, %2 answered%3\n")
                              .arg(outcomes.size())
@@ -131,13 +162,18 @@ QString Report::Json(const QList<Outcome> &outcomes) const
     };
     if (m_command.search)
         document.insert(QStringLiteral("scanned"), outcomes.size());
+    if (m_imageLength > 0)
+        document.insert(
+                QStringLiteral("image"),
+                QJsonObject{ { QStringLiteral("length"), m_imageLength },
+                             { QStringLiteral("notWritten"), m_imageLength - m_imageWritten } });
     return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }
 
-int Report::ExitStatus(const CommandDef &command, const QList<Outcome> &outcomes, bool interrupted)
+int Report::ExitStatus(const CommandDef &command, const QList<Outcome> &outcomes, int signalNumber)
 {
-    if (interrupted)
-        return ExitInterrupted;
+    if (signalNumber != 0)
+        return ExitSignalBase + signalNumber;
     const qsizetype ok = CountOk(outcomes);
     if (command.search)
         return ok > 0 ? ExitOk : ExitFailed;

@@ -18,6 +18,7 @@ struct CommandDef;
 
 inline constexpr int DefaultConnectTimeoutMs = 3000;
 inline constexpr int DefaultReplyTimeoutMs = 5000;
+inline constexpr int DefaultSettleMs = 100;
 
 // What every device of the run is asked; the same for all of them.
 struct Request
@@ -29,6 +30,9 @@ struct Request
     quint32 baseAddress = download::MainBaseAddress;
     int connectTimeoutMs = DefaultConnectTimeoutMs;
     int replyTimeoutMs = DefaultReplyTimeoutMs;
+    // After connecting, what the device says before the first command is written is read and
+    // ignored for this long: a greeting or a stale reply is never taken for an answer.
+    int settleMs = DefaultSettleMs;
 };
 
 struct BlockResult
@@ -36,6 +40,14 @@ struct BlockResult
     quint32 address = 0;
     qint32 length = 0;
     QString result; // "Update Complete", the device's "Failed:..."/"Error:...", "Error!!(Timeout)"
+};
+
+// The block an interrupt cut short: announced, and `written` of its bytes handed to the system.
+struct CutBlock
+{
+    quint32 address = 0;
+    qint32 length = 0;
+    qint64 written = 0;
 };
 
 // How one device's part of the run ended (or where it stood when the run was interrupted).
@@ -50,6 +62,7 @@ struct Outcome
     std::optional<QStringList> addresses; // the five, in the window's order
     std::optional<QString> mac;
     QList<BlockResult> blocks;
+    std::optional<CutBlock> cut;
 };
 
 } // namespace cli

@@ -3,26 +3,34 @@
 #include "Console.h"
 
 #include "protocol/Commands.h"
+#include "platform/SocketErrors.h"
+#include "protocol/Replies.h"
 
+#include <memory>
 #include <type_traits>
 
 namespace cli::steps {
 
 using core::DeviceSession;
+using protocol::ReplyKind;
 
 namespace {
 
 // A command and its answer: `send` writes the command, and the session's first `answer` after
-// it ends the step through `take`.
+// it (a line of reply kind `kind`, read after the command was written) ends the step through
+// `take`.
 template <typename Value>
-Step Exchange(std::function<void(DeviceSession &)> send, void (DeviceSession::*answer)(Value),
+Step Exchange(ReplyKind kind, std::function<void(DeviceSession &)> send,
+              void (DeviceSession::*answer)(Value),
               std::function<void(DeviceJob &, std::decay_t<Value>)> take)
 {
-    return Step{ Step::Wait::Reply, [=](DeviceJob &job, QObject *context) {
-                    QObject::connect(&job.Session(), answer, context,
-                                     [&job, take](Value value) { take(job, value); });
-                    send(job.Session());
-                } };
+    return Step{ Step::Wait::Reply,
+                 QLatin1String(protocol::ReplyPrefixes[static_cast<std::size_t>(kind)]),
+                 [=](DeviceJob &job, QObject *context) {
+                     QObject::connect(&job.Session(), answer, context,
+                                      [&job, take](Value value) { take(job, value); });
+                     send(job.Session());
+                 } };
 }
 
 // The answer of a set: success, or the window's own failure text.
@@ -31,26 +39,58 @@ std::function<void(DeviceJob &, bool)> Accepted(const QString &failure)
     return [failure](DeviceJob &job, bool ok) { ok ? job.StepDone() : job.Fail(failure); };
 }
 
-void OnDownloadStopped(DeviceJob &job, bool succeeded)
+// What a download step has seen of its device.
+struct DownloadWatch
 {
-    if (succeeded) {
-        job.StepDone();
-        return;
-    }
-    for (const BlockResult &block : job.Result().blocks) {
-        if (block.result != QLatin1String("Update Complete")) {
-            job.Fail(QString::asprintf("block 0x%08x: ", block.address) + block.result);
-            return;
-        }
-    }
-    job.Fail(QStringLiteral("download stopped"));
+    QString failure; // why the first block that failed did: the device's text or the wait's
+    int ignored = 0; // download replies that answered nothing, since the current announce
+};
+
+// A connection that ended under a download, in words; a reset shows only when a write met it.
+QString ConnectionEnd(int code)
+{
+    if (code == 0)
+        return QStringLiteral("the device closed the connection");
+    if (code == platform::wsa::ConnectionReset)
+        return QStringLiteral("the connection was reset");
+    return QStringLiteral("the connection failed (error %1, %2)")
+            .arg(code)
+            .arg(platform::WsaErrorName(code));
+}
+
+QString BlockText(quint32 address)
+{
+    return QString::asprintf("block 0x%08x: ", address);
+}
+
+// The block's result as the tool saw it: the device's refusal as it stands, a wait by what it
+// waited for.
+QString BlockFailure(const DeviceSession &session, quint32 address, const QString &result,
+                     int ignored)
+{
+    using State = download::DownloadSequence::State;
+    if (result != QLatin1String("Error!!(Timeout)"))
+        return BlockText(address) + result;
+    const State state = session.Download().DownloadState();
+    const bool sizeWait = state == State::WaitSize1 || state == State::WaitSize2;
+    QString text = sizeWait ? QStringLiteral("no size acknowledgement within %1 s")
+                                      .arg(download::DownloadSequence::SizeWaitTicks / 10)
+                            : QStringLiteral("no result within %1 s")
+                                      .arg(download::DownloadSequence::ResultWaitTicks / 10);
+    if (ignored == 1)
+        text += QStringLiteral(" (1 download reply came too early and was ignored, see --trace)");
+    else if (ignored > 1)
+        text += QStringLiteral(" (%1 download replies came too early and were ignored, see "
+                               "--trace)")
+                        .arg(ignored);
+    return BlockText(address) + text;
 }
 
 } // namespace
 
 Step ReadVersion()
 {
-    return Exchange(&DeviceSession::RequestVersion, &DeviceSession::versionRead,
+    return Exchange(ReplyKind::ReqVer, &DeviceSession::RequestVersion, &DeviceSession::versionRead,
                     [](DeviceJob &job, const QByteArray &version) {
                         job.Values().version = protocol::FromWire(version);
                         job.StepDone();
@@ -59,7 +99,8 @@ Step ReadVersion()
 
 Step ReadAddresses()
 {
-    return Exchange(&DeviceSession::RequestAddresses, &DeviceSession::addressesRead,
+    return Exchange(ReplyKind::RecIp, &DeviceSession::RequestAddresses,
+                    &DeviceSession::addressesRead,
                     [](DeviceJob &job, const QList<QByteArray> &items) {
                         // The first five are the addresses, as the window fills its fields.
                         QStringList addresses;
@@ -72,7 +113,7 @@ Step ReadAddresses()
 
 Step ReadMac()
 {
-    return Exchange(&DeviceSession::RequestMac, &DeviceSession::macRead,
+    return Exchange(ReplyKind::ReqMac, &DeviceSession::RequestMac, &DeviceSession::macRead,
                     [](DeviceJob &job, const QByteArray &mac) {
                         job.Values().mac = protocol::FromWire(mac);
                         job.StepDone();
@@ -81,31 +122,64 @@ Step ReadMac()
 
 Step SetAddresses(const DeviceSession::Addresses &addresses)
 {
-    return Exchange([addresses](DeviceSession &session) { session.SetAddresses(addresses); },
-                    &DeviceSession::addressesSet,
-                    Accepted(QStringLiteral("IP Address Set Failed")));
+    return Exchange(
+            ReplyKind::SetIp,
+            [addresses](DeviceSession &session) { session.SetAddresses(addresses); },
+            &DeviceSession::addressesSet, Accepted(QStringLiteral("IP Address Set Failed")));
 }
 
 Step SetMac(const QByteArray &mac)
 {
-    return Exchange([mac](DeviceSession &session) { session.SetMac(mac); }, &DeviceSession::macSet,
-                    Accepted(QStringLiteral("MAC Address Set Failed")));
+    return Exchange(
+            ReplyKind::SetMac, [mac](DeviceSession &session) { session.SetMac(mac); },
+            &DeviceSession::macSet, Accepted(QStringLiteral("MAC Address Set Failed")));
 }
 
 Step Download(const QByteArray &image, quint32 baseAddress)
 {
-    return Step{ Step::Wait::Own, [image, baseAddress](DeviceJob &job, QObject *context) {
-                    DeviceSession &session = job.Session();
-                    QObject::connect(
-                            &session, &DeviceSession::blockFinished, context,
-                            [&job](quint32 address, qint32 length, const QString &result) {
-                                // The device's own text ends in the CR of its reply.
-                                job.AddBlock(BlockResult{ address, length, OneLine(result) });
-                            });
-                    QObject::connect(&session, &DeviceSession::downloadStopped, context,
-                                     [&job](bool succeeded) { OnDownloadStopped(job, succeeded); });
-                    session.StartDownload(image, baseAddress);
-                } };
+    return Step{
+        Step::Wait::Own, QString(),
+        [image, baseAddress](DeviceJob &job, QObject *context) {
+            DeviceSession &session = job.Session();
+            const auto watch = std::make_shared<DownloadWatch>();
+            QObject::connect(&session, &DeviceSession::commandSent, context,
+                             [watch] { watch->ignored = 0; });
+            QObject::connect(&session, &DeviceSession::replyIgnored, context,
+                             [watch](const QByteArray &line) {
+                                 if (line.contains("ACK_DOWNLOAD:"))
+                                     ++watch->ignored;
+                             });
+            QObject::connect(
+                    &session, &DeviceSession::blockFinished, context,
+                    [&job, watch](quint32 address, qint32 length, const QString &result) {
+                        // The device's own text ends in the CR of its reply.
+                        const QString line = OneLine(result);
+                        job.AddBlock(BlockResult{ address, length, line });
+                        if (watch->failure.isEmpty() && line != QLatin1String("Update Complete"))
+                            watch->failure =
+                                    BlockFailure(job.Session(), address, line, watch->ignored);
+                    });
+            // The device will not answer on a connection that is gone.
+            QObject::connect(&session.Link(), &core::DeviceLink::connectionLost, context,
+                             [&job](const QString &, int code) {
+                                 const auto block = job.Session().CurrentBlock();
+                                 const QString how = ConnectionEnd(code);
+                                 job.Fail(block ? BlockText(block->address) + how
+                                                          + QStringLiteral(" during the block")
+                                                : how);
+                             });
+            QObject::connect(&session, &DeviceSession::downloadStopped, context,
+                             [&job, watch](bool succeeded) {
+                                 if (succeeded)
+                                     job.StepDone();
+                                 else
+                                     job.Fail(watch->failure.isEmpty()
+                                                      ? QStringLiteral("download stopped")
+                                                      : watch->failure);
+                             });
+            session.StartDownload(image, baseAddress);
+        }
+    };
 }
 
 } // namespace cli::steps

@@ -29,8 +29,8 @@ public:
     bool Prepare(const QStringList &arguments, const QString &programFolder);
     // Contacts the devices; finished() follows from the event loop.
     void Start();
-    // Stops every device at once; finished() follows.
-    void Interrupt();
+    // Stops every device at once, as the signal `signalNumber` asks; finished() follows.
+    void Interrupt(int signalNumber);
     int ExitStatus() const { return m_exitStatus; }
 
 Q_SIGNALS:
@@ -42,6 +42,7 @@ private:
     std::unique_ptr<Fleet> m_fleet;
     std::unique_ptr<Report> m_report;
     int m_exitStatus = 0;
+    int m_signalNumber = 0;
 };
 
 } // namespace cli

@@ -1,5 +1,6 @@
 #include "Trace.h"
 
+#include "Console.h"
 #include "DeviceJob.h"
 #include "Output.h"
 
@@ -13,22 +14,9 @@ namespace cli {
 
 namespace {
 
-// Control bytes would garble the terminal and hide the CR/LF that matter on this protocol.
 QString Escaped(const QByteArray &bytes)
 {
-    QString text;
-    for (const char byte : bytes) {
-        const auto code = static_cast<uchar>(byte);
-        if (byte == '\r')
-            text += QLatin1String("\\r");
-        else if (byte == '\n')
-            text += QLatin1String("\\n");
-        else if (code < 0x20 || code == 0x7F || byte == '\\')
-            text += QString::asprintf("\\x%02x", code);
-        else
-            text += QLatin1Char(byte);
-    }
-    return text;
+    return EscapedText(protocol::FromWire(bytes));
 }
 
 void Line(Output &output, const QString &device, const char *direction, const QString &text)
@@ -71,6 +59,10 @@ void TraceJob(DeviceJob &job, Output &output)
     QObject::connect(&session, &core::DeviceSession::replyReceived, context,
                      [&output, device](const QByteArray &line) {
                          Line(output, device, "<<", Escaped(line));
+                     });
+    QObject::connect(&session, &core::DeviceSession::replyIgnored, context,
+                     [&output, device](const QByteArray &line) {
+                         Line(output, device, "<<", QStringLiteral("ignored: ") + Escaped(line));
                      });
     QObject::connect(&session, &core::DeviceSession::blockSent, context,
                      [&output, device](quint32 address, const QByteArray &bytes) {

@@ -21,12 +21,20 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <csignal>
 #include <memory>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#  include <sys/socket.h>
+#  include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -111,6 +119,9 @@ private Q_SLOTS:
     void flash();
     void fleetFlash();
     void slowAndLostDevices();
+    void repliesThatAnswerNothing_data();
+    void repliesThatAnswerNothing();
+    void humanReport();
     void usageErrors_data();
     void usageErrors();
     void settingsFile_data();
@@ -124,6 +135,8 @@ private Q_SLOTS:
     void process_data();
     void process();
     void interrupt();
+    void interruptResetsAnOpenBlock();
+    void signalWhileTheImageIsRead();
 
 private:
     // The tool in this process, as its program entry runs it.
@@ -159,7 +172,7 @@ Run TestCli::Exec(const QStringList &arguments, int timeoutMs)
         tool.Start();
         if (finished.isEmpty() && !finished.wait(timeoutMs)) {
             qWarning("the run did not end within %d ms", timeoutMs);
-            tool.Interrupt();
+            tool.Interrupt(SIGINT);
         }
     }
     return Run{ tool.ExitStatus(), output.out, output.err };
@@ -323,7 +336,8 @@ void TestCli::fleetFlash()
     QCOMPARE(run.Device(0)[u"ok"].toBool(), true);
     QCOMPARE(run.Device(1)[u"error"].toString(), QStringLiteral("block 0x01000000: Error:Flash"));
     QCOMPARE(run.Device(1)[u"blocks"][0][u"result"].toString(), QStringLiteral("Error:Flash"));
-    QCOMPARE(run.Device(2)[u"error"].toString(), QStringLiteral("Error:connect(), Code = 10061"));
+    QCOMPARE(run.Device(2)[u"error"].toString(),
+             QStringLiteral("Error:connect(), Code = 10061 (connection refused)"));
     QCOMPARE(run.Device(3)[u"ok"].toBool(), true);
     QCOMPARE(first.memory(0x1000000, image.size()), image);
     QCOMPARE(last.memory(0x1000000, image.size()), image);
@@ -342,11 +356,104 @@ void TestCli::slowAndLostDevices()
     const Run run = Exec(Args({ "--json", "--timeout", "0.5", "-d", At(slow), "-d", At(closing),
                                 "-d", At(quick), "version" }));
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.Device(0)[u"error"].toString(), QStringLiteral("no reply within 0.5 s"));
+    QCOMPARE(run.Device(0)[u"error"].toString(),
+             QStringLiteral("no ACK_REQ_VER: reply within 0.5 s"));
     QVERIFY(run.Device(0)[u"seconds"].toDouble() < 2.0); // not held up by the late reply
     QCOMPARE(run.Device(1)[u"error"].toString(), QStringLiteral("Disconnected"));
     QCOMPARE(run.Device(2)[u"version"].toString(), QStringLiteral("2.00"));
     QVERIFY(run.Device(2)[u"seconds"].toDouble() < 0.5);
+}
+
+void TestCli::repliesThatAnswerNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("greeting"); // as the connection opens
+    QTest::addColumn<QByteArray>("extra"); // as the command arrives, before any answer
+    QTest::addColumn<bool>("withheld"); // the device's own answer (a flash: the block's result)
+    QTest::addColumn<bool>("early"); // a flash: "Result:1" right behind the size acknowledgement
+    QTest::addColumn<QString>("error"); // empty: success
+
+    QTest::newRow("set: a stale success greets, the device refuses")
+            << Args({ "set-addresses", "10.0.0.9", "10.0.0.2", "255.0.0.0", "10.0.0.254",
+                      "239.1.1.1" })
+            << QByteArray("ACK_SET_IP:1") << QByteArray("ACK_SET_IP:0") << true << false
+            << u"IP Address Set Failed"_s;
+    QTest::newRow("version: a version greets")
+            << Args({ "version" }) << QByteArray("ACK_REQ_VER:boot") << QByteArray() << false
+            << false << QString();
+    QTest::newRow("mac: only a version reply comes")
+            << Args({ "--timeout", "0.5", "mac" }) << QByteArray() << QByteArray("ACK_REQ_VER:2.00")
+            << true << false
+            << u"no ACK_REQ_MAC: reply within 0.5 s; 1 other line received, see --trace"_s;
+    QTest::newRow("flash: acknowledgement and an early result in one segment")
+            << Args({ "flash", "dir:early.bin" }) << QByteArray() << QByteArray() << false << true
+            << QString();
+    QTest::newRow("flash: the only result came early")
+            << Args({ "flash", "dir:early.bin" }) << QByteArray() << QByteArray() << true << true
+            << u"block 0x01000000: no result within 5 s (1 download reply came too early and was "
+               u"ignored, see --trace)"_s;
+}
+
+void TestCli::repliesThatAnswerNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, greeting);
+    QFETCH(QByteArray, extra);
+    QFETCH(bool, withheld);
+    QFETCH(bool, early);
+    QFETCH(QString, error);
+
+    const QByteArray image = testsupport::PatternedImage(0x100, 0x2e);
+    arguments.replaceInStrings(u"dir:early.bin"_s, File(u"early.bin"_s, image));
+    const bool flash = arguments.contains(u"flash"_s);
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    device.setUnsolicitedOnConnect(greeting);
+    if (flash && withheld)
+        device.setBlockReply(0, QByteArray());
+    connect(&device, &sim::DeviceSimulator::commandReceived, this, [&] {
+        if (withheld && !flash)
+            device.dropReplies(1);
+        if (!extra.isEmpty())
+            device.sendRaw(extra + "\r\n");
+    });
+    connect(&device, &sim::DeviceSimulator::replySent, this, [&](const QByteArray &reply) {
+        if (early && reply.contains("Size:"))
+            device.sendRaw("ACK_DOWNLOAD:Result:1\r\n");
+    });
+
+    const Run run = Exec(Args({ "--json", "-d", At(device) }) + arguments);
+    QCOMPARE(run.Device(0)[u"error"].toString(), error);
+    QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 1);
+    if (!flash)
+        return;
+    // The early result overwrote nothing: the block went out whole.
+    QCOMPARE(device.receivedBlocks().size(), 1);
+    QCOMPARE(device.receivedBlocks().first().crc32, sim::crc32(image));
+}
+
+void TestCli::humanReport()
+{
+    // Listed in the order given, whatever order they finish in; a device's control characters
+    // cannot reach the terminal.
+    sim::DeviceSimulator slow, quick;
+    QVERIFY(slow.listen(Loopback) && quick.listen(Loopback));
+    slow.setReplyDelay(400);
+    quick.setVersion("2.0\x1b[2J");
+    Run run = Exec(Args({ "-d", At(slow), "-d", At(quick), "version" }));
+    QStringList lines = QString::fromUtf8(run.out).split(u'\n');
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].startsWith(At(slow) + u"  version 2.00  "_s));
+    QVERIFY(lines[1].startsWith(At(quick) + u"  version 2.0\\x1b[2J  "_s));
+
+    run = Exec(Args({ "-d", At(quick), "flash", File(u"one.bin"_s, QByteArray(0x100, 'x')) }));
+    QVERIFY2(run.out.contains("Update Complete: 1 block, 256 bytes"), run.out.constData());
+    // What an image cut to 2 MiB leaves out is said, even when no device took it.
+    run = Exec(Args({ "-d", u"127.0.0.1:%1"_s.arg(m_closedPort), "flash", "--allow-truncation",
+                      File(u"long.bin"_s, QByteArray(0x200001, 'x')) }));
+    QVERIFY2(run.out.contains("The image is 2097153 bytes long; a flash writes its first 2097152, "
+                              "so its last 1 byte is not written."),
+             run.out.constData());
 }
 
 void TestCli::usageErrors_data()
@@ -375,6 +482,22 @@ void TestCli::usageErrors_data()
     row("blank value", { "set-addresses", "10.0.0.1", "10.0.0.2", "255.0.0.0", " \t", "239.0.0.1" },
         "GATEWAY is empty");
     row("blank MAC", { "set-mac", " " }, "HEX12 is empty");
+    // A CR would end the command and start another on the wire.
+    row("command inside a value",
+        { "set-addresses", "x)\rSetMAC_ADR(DEADBEEF0001)\rSetIP_ADR(10.1.1.1", "10.0.0.2",
+          "255.0.0.0", "10.0.0.254", "239.0.0.1" },
+        "IP \"x)\\rSetMAC_ADR(DEADBEEF0001)\\rSetIP_ADR(10.1.1.1\" holds the control character "
+        "\\x0d");
+    row("CR left by a CRLF file",
+        { "set-addresses", "10.0.0.1", "10.0.0.2", "255.0.0.0", "10.0.0.254", "239.0.0.1\r" },
+        "MULTICAST \"239.0.0.1\\r\" holds the control character \\x0d");
+    row("DEL in the MAC", { "set-mac", "0A0B0C0D0E\x7f" }, "holds the control character \\x7f");
+    row("address longer than its field",
+        { "set-addresses", "10.0.0.100.200.1", "10.0.0.2", "255.0.0.0", "10.0.0.254", "239.0.0.1" },
+        "IP \"10.0.0.100.200.1\" is 16 characters long; the field takes 15");
+    row("MAC longer than its field", { "set-mac", "0A0B0C0D0E0F1" },
+        "is 13 characters long; the field takes 12");
+    row("image a folder", { "flash", "dir:" }, "is not a regular file");
     row("set on two devices", { "-d", "127.0.0.2:2000", "set-mac", "0A0B0C0D0E0F" },
         "set-mac sets one device at a time, 2 given");
     row("image missing", { "flash", "dir:missing.bin" }, "cannot read the image");
@@ -557,6 +680,8 @@ void TestCli::process_data()
                                  << QRegularExpression::escape(
                                             u"ql-t36-cli: unknown command \"frobnicate\"\n"
                                             u"Try 'ql-t36-cli --help'.\n"_s);
+    QTest::newRow("version") << Args({ "--version" }) << 0 << u"ql-t36-cli \\d+\\.\\d+\\.\\d+\n"_s
+                             << QString();
     QTest::newRow("help") << Args({ "--help" }) << 0 << QRegularExpression::escape(cli::HelpText())
                           << QString();
     QTest::newRow("a device answers")
@@ -565,7 +690,13 @@ void TestCli::process_data()
     // No device given: QL_T36.ini beside the executable names the closed port.
     QTest::newRow("settings beside the executable")
             << Args({ "version" }) << 1 << u"0 ok, 1 failed\n"_s
-            << (u"closed  failed: Error:connect\\(\\), Code = 10061  "_s + seconds + u"\n"_s);
+            << (u"closed  failed: Error:connect\\(\\), Code = 10061 \\(connection refused\\)  "_s
+                + seconds + u"\n"_s);
+#ifdef Q_OS_LINUX
+    QTest::newRow("report that cannot be written")
+            << Args({ ">full", "--json", "-d", "@", "version" }) << 1 << QString()
+            << u"ql-t36-cli: cannot write to standard output: No space left on device\n"_s;
+#endif
     QTest::newRow("json") << Args({ "--json", "-d", "@", "mac" }) << 0
                           << u"\\{\n(.*\n)* *\"mac\": \"00A0B1C2D3E4\",\n(.*\n)*\\}\n"_s
                           << QString();
@@ -584,6 +715,8 @@ void TestCli::process()
     out.replace(u"@"_s, QRegularExpression::escape(witness));
     err.replace(u"closed"_s, QRegularExpression::escape(closed));
     QProcess process;
+    if (arguments.constFirst() == u">full")
+        process.setStandardOutputFile(arguments.takeFirst().replace(u">"_s, u"/dev/"_s));
     Start(process, arguments);
     const Run run = Finish(process);
     QCOMPARE(run.exitCode, exitCode);
@@ -619,12 +752,98 @@ void TestCli::interrupt()
     const QByteArray announce = testsupport::AnnounceLine(0x1000000, image.size()) + '\r';
     for (const sim::DeviceSimulator *device : { &slow, &third }) {
         const QJsonObject outcome = run.Device(device == &slow ? 1 : 2);
-        QCOMPARE(outcome[u"error"].toString(), QStringLiteral("interrupted"));
+        // Announced, not yet acknowledged: cut before a byte of it went out.
+        QCOMPARE(outcome[u"error"].toString(),
+                 QStringLiteral("interrupted: block 0x01000000 cut after 0 of 256 bytes"));
+        QCOMPARE(outcome[u"cut"][u"written"].toInteger(), 0);
         QCOMPARE(outcome[u"blocks"].toArray().size(), 0);
         // The block it announced never followed: not a byte beyond the announce.
         QTRY_VERIFY_WITH_TIMEOUT(!device->hasClient(), 2000);
         QCOMPARE(device->counters().bytesReceived, announce.size());
     }
+}
+
+void TestCli::interruptResetsAnOpenBlock()
+{
+    // A device that takes its block a little at a time: a plain close would leave the rest of
+    // the block queued in the system, delivered after the tool is gone.
+    QTcpServer server;
+    QVERIFY(server.listen(Loopback));
+    // Small from the handshake on, so that little can be in flight to it at any time.
+    const int small = 4096;
+    QCOMPARE(::setsockopt(static_cast<int>(server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF,
+                          &small, sizeof small),
+             0);
+    QTcpSocket *device = nullptr;
+    qint64 taken = 0;
+    QTimer reader;
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        device = server.nextPendingConnection();
+        device->setReadBufferSize(512);
+        reader.start(20);
+    });
+    connect(&reader, &QTimer::timeout, this, [&] {
+        if (!device || device->state() != QAbstractSocket::ConnectedState)
+            return;
+        const QByteArray piece = device->read(512);
+        if (taken == 0 && piece.contains('\r')) // the announce
+            device->write("ACK_DOWNLOAD:Size:0x20000\r\n");
+        taken += piece.size();
+    });
+    QProcess process;
+    Start(process,
+          Args({ "--json", "--settle", "0", "-d", u"127.0.0.1:%1"_s.arg(server.serverPort()),
+                 "flash", File(u"slow.bin"_s, QByteArray(0x20000, 'z')) }));
+    QVERIFY(QTest::qWaitFor([&] { return taken > 8192; }, 10000));
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    const Run run = Finish(process, 3000);
+    QCOMPARE(run.exitCode, 143);
+    // Reset: the device reads what its own small buffer already held, then the connection ends.
+    // A plain close would have delivered the rest of the block after the tool was gone.
+    const qint64 atExit = taken;
+    const qint64 buffered =
+            device->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
+    QVERIFY(QTest::qWaitFor([&] { return device->state() != QAbstractSocket::ConnectedState; },
+                            3000));
+    QVERIFY2(taken - atExit <= buffered + 512,
+             qPrintable(u"%1 bytes after the exit"_s.arg(taken - atExit)));
+    QVERIFY(taken < 0x20000);
+    const QJsonObject cut = run.Device(0)[u"cut"].toObject();
+    QCOMPARE(cut[u"address"].toInteger(), 0x1000000);
+    QCOMPARE(cut[u"length"].toInteger(), 0x20000);
+    QVERIFY(cut[u"written"].toInteger() >= taken - 30); // less the announce
+    QVERIFY(run.Device(0)[u"error"].toString().startsWith(
+            u"interrupted: block 0x01000000 cut after "_s));
+}
+
+void TestCli::signalWhileTheImageIsRead()
+{
+#ifdef Q_OS_UNIX
+    // A pipe that nobody writes yet: the tool waits for it, and a signal still ends the run.
+    const QString fifo = m_dir.filePath(u"image.fifo"_s);
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    m_witness.clearRecords();
+    QProcess process;
+    Start(process, Args({ "-d", At(m_witness), "flash", fifo }));
+    QTest::qWait(300);
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    const Run run = Finish(process, 3000);
+    QCOMPARE(run.exitCode, 143);
+    QVERIFY2(run.err.contains("failed: interrupted"), run.err.constData());
+    QCOMPARE(m_witness.counters().connections, 0);
+
+    // Written this time: read to its end, however it comes.
+    const QByteArray image = testsupport::PatternedImage(0x300, 0x61);
+    QProcess writer;
+    writer.start(u"sh"_s, { u"-c"_s, u"cat \"$0\" > \"$1\""_s, File(u"piped.bin"_s, image), fifo });
+    const Run piped = Exec(Args({ "--json", "-d", At(m_witness), "flash", fifo }));
+    QVERIFY(writer.state() == QProcess::NotRunning || writer.waitForFinished(5000));
+    QCOMPARE(piped.exitCode, 0);
+    QCOMPARE(m_witness.memory(0x1000000, image.size()), image);
+    QCOMPARE(piped.Json()[u"image"][u"length"].toInteger(), image.size());
+#else
+    QSKIP("POSIX signals and FIFOs");
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -47,9 +47,6 @@ private Q_SLOTS:
     void downloadOnItsOwnTimer_data();
     void downloadOnItsOwnTimer();
     void twoSessionsAtOnce();
-    void strictRepliesTakeOnlyAnswers_data();
-    void strictRepliesTakeOnlyAnswers();
-    void strictBlockResultOnlyAfterTheBlock();
     void declinedLineLeavesTheNextOne();
     void emptyImageIsNoSuccess();
 };
@@ -262,115 +259,6 @@ void TestSession::twoSessionsAtOnce()
     QVERIFY(first->Link().IsConnected());
     QCOMPARE(refusing.receivedCommands(), QList<QByteArray>{ "Download(0x01000000,0x100)" });
     QCOMPARE(silent.receivedCommands(), QList<QByteArray>{ "Download(0x00000000,0x100)" });
-}
-
-void TestSession::strictRepliesTakeOnlyAnswers_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("greeting"); // sent as the connection opens
-    QTest::addColumn<QByteArray>("extra"); // sent as the command arrives, before the answer
-    QTest::addColumn<bool>("replaced"); // the device's own answer is withheld, `extra` is it
-    QTest::addColumn<QString>("heard");
-
-    QTest::newRow("set: stale success greets, the device refuses")
-            << QByteArray("set-addresses") << QByteArray("ACK_SET_IP:1")
-            << QByteArray("ACK_SET_IP:0") << true << QStringLiteral("addressesSet 0");
-    QTest::newRow("version: a version greets")
-            << QByteArray("version") << QByteArray("ACK_REQ_VER:boot") << QByteArray() << false
-            << QStringLiteral("versionRead 2.00");
-    QTest::newRow("mac: a version reply comes first")
-            << QByteArray("mac") << QByteArray() << QByteArray("ACK_REQ_VER:2.00") << false
-            << QStringLiteral("macRead 00A0B1C2D3E4");
-    QTest::newRow("addresses: noise and a set result come first")
-            << QByteArray("addresses") << QByteArray("hello") << QByteArray("ACK_SET_IP:1") << false
-            << QStringLiteral("addressesRead 192.168.0.10");
-}
-
-void TestSession::strictRepliesTakeOnlyAnswers()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, greeting);
-    QFETCH(QByteArray, extra);
-    QFETCH(bool, replaced);
-    QFETCH(QString, heard);
-
-    sim::DeviceSimulator device;
-    QVERIFY(device.listen(Loopback));
-    device.setUnsolicitedOnConnect(greeting);
-    const auto session = connectedSession(device.serverPort(), true);
-    DeviceSession *s = session.get();
-    QSignalSpy ignored(s, &DeviceSession::replyIgnored);
-    // Read before anything is written: answers nothing.
-    if (!greeting.isEmpty())
-        QVERIFY(ignored.wait(2000));
-    connect(&device, &sim::DeviceSimulator::commandReceived, this, [&] {
-        if (replaced)
-            device.dropReplies(1);
-        if (!extra.isEmpty())
-            device.sendRaw(extra + "\r\n");
-    });
-    QStringList emitted;
-    const auto text = [&emitted](const char *name, const QByteArray &value) {
-        emitted << QLatin1String(name) + QLatin1Char(' ') + QString::fromLatin1(value);
-    };
-    connect(s, &DeviceSession::versionRead, this, [=](auto v) { text("versionRead", v); });
-    connect(s, &DeviceSession::macRead, this, [=](auto v) { text("macRead", v); });
-    connect(s, &DeviceSession::addressesSet, this,
-            [=](bool ok) { text("addressesSet", ok ? "1" : "0"); });
-    connect(s, &DeviceSession::addressesRead, this,
-            [=](const QList<QByteArray> &items) { text("addressesRead", items.value(0)); });
-    connect(s, &DeviceSession::macSet, this, [=](bool ok) { text("macSet", ok ? "1" : "0"); });
-
-    if (request == "version")
-        s->RequestVersion();
-    else if (request == "mac")
-        s->RequestMac();
-    else if (request == "addresses")
-        s->RequestAddresses();
-    else
-        s->SetAddresses({ "10.0.0.9", "10.0.0.2", "255.0.0.0", "10.0.0.254", "239.1.1.1" });
-    QVERIFY(QTest::qWaitFor([&emitted] { return !emitted.isEmpty(); }, 2000));
-    QTest::qWait(100); // nothing else follows
-    QCOMPARE(emitted, QStringList{ heard });
-    QList<QByteArray> expected;
-    for (const QByteArray &line : { greeting, replaced ? QByteArray() : extra }) {
-        if (!line.isEmpty())
-            expected << line + "\r\n";
-    }
-    QList<QByteArray> lines;
-    for (const QList<QVariant> &args : std::as_const(ignored))
-        lines << args.first().toByteArray();
-    QCOMPARE(lines, expected);
-}
-
-void TestSession::strictBlockResultOnlyAfterTheBlock()
-{
-    // The device acknowledges the size and claims success in the same breath, before it has a
-    // single byte of the block, and never answers the block itself.
-    sim::DeviceSimulator device;
-    QVERIFY(device.listen(Loopback));
-    device.setBlockReply(0, QByteArray());
-    connect(&device, &sim::DeviceSimulator::replySent, this, [&device](const QByteArray &reply) {
-        if (reply.contains("Size:"))
-            device.sendRaw("ACK_DOWNLOAD:Result:1\r\n");
-    });
-    const auto session = connectedSession(device.serverPort(), true);
-    QSignalSpy ignored(session.get(), &DeviceSession::replyIgnored);
-    QSignalSpy stopped(session.get(), &DeviceSession::downloadStopped);
-    const QByteArray image = testsupport::PatternedImage(0x100, 0x17);
-    QVERIFY(session->StartDownload(image, 0x1000000));
-
-    // The early result neither overwrote the acknowledgement nor passed for the block's result.
-    QTRY_COMPARE_WITH_TIMEOUT(device.receivedBlocks().size(), 1, 3000);
-    QTest::qWait(300);
-    QCOMPARE(ignored.size(), 1);
-    QCOMPARE(ignored.first().first().toByteArray(), QByteArray("ACK_DOWNLOAD:Result:1\r\n"));
-    QCOMPARE(session->Download().DownloadState(), download::DownloadSequence::State::WaitResult1);
-    QVERIFY(stopped.isEmpty());
-    // A result after the block does count.
-    device.sendRaw("ACK_DOWNLOAD:Result:1\r\n");
-    QVERIFY(stopped.wait(3000));
-    QCOMPARE(stopped.first().first().toBool(), true);
 }
 
 void TestSession::declinedLineLeavesTheNextOne()

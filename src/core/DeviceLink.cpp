@@ -202,7 +202,7 @@ void DeviceLink::CloseLink()
     ReleaseSocket(true);
     const QString text = QStringLiteral("Disconnect");
     Q_EMIT statusChanged(text);
-    Q_EMIT connectionLost(text);
+    Q_EMIT connectionLost(text, 0);
 }
 
 void DeviceLink::DropConnection()
@@ -361,16 +361,16 @@ void DeviceLink::OnBytesWritten()
         m_writtenSerial = m_writeSerial;
 }
 
-QString DeviceLink::EndText(const QTcpSocket &socket) const
+std::pair<QString, int> DeviceLink::EndOf(const QTcpSocket &socket) const
 {
     const QAbstractSocket::SocketError error = socket.error();
     if (error == QAbstractSocket::RemoteHostClosedError
         || error == QAbstractSocket::UnknownSocketError) {
-        return QStringLiteral("Disconnected\n");
+        return { QStringLiteral("Disconnected\n"), 0 };
     }
     const int code =
             platform::WsaErrorCode(error, socket.errorString(), platform::SocketPhase::Established);
-    return QString::asprintf("recv() failed: error %d\n", code);
+    return { QString::asprintf("recv() failed: error %d\n", code), code };
 }
 
 void DeviceLink::OnSocketEnded()
@@ -382,8 +382,10 @@ void DeviceLink::OnSocketEnded()
     if (m_pollTimer.isActive())
         Receive();
     // A handler may have closed or replaced it meanwhile.
-    if (m_socket == socket)
-        LoseConnection(EndText(*socket));
+    if (m_socket != socket)
+        return;
+    const auto [text, code] = EndOf(*socket);
+    LoseConnection(text, code);
 }
 
 void DeviceLink::PollTick()
@@ -396,15 +398,16 @@ void DeviceLink::PollTick()
     }
     if (m_socket->state() == QAbstractSocket::ConnectedState)
         return; // the device has not answered yet: try again next tick
-    LoseConnection(EndText(*m_socket));
+    const auto [text, code] = EndOf(*m_socket);
+    LoseConnection(text, code);
 }
 
-void DeviceLink::LoseConnection(const QString &text)
+void DeviceLink::LoseConnection(const QString &text, int code)
 {
     Q_EMIT statusChanged(text);
     m_pollTimer.stop();
     ReleaseSocket(false);
-    Q_EMIT connectionLost(text);
+    Q_EMIT connectionLost(text, code);
 }
 
 void DeviceLink::Receive()

@@ -120,7 +120,8 @@ Q_SIGNALS:
     // not valid). statusChanged(text) follows.
     void connectFailed(const QString &text, int code);
     // The recorded connection ended: closed here, by the device, or after a receive error.
-    void connectionLost(const QString &text);
+    // `code` is the Winsock-numbered error, 0 for a plain close.
+    void connectionLost(const QString &text, int code);
     // Each receive, cut at its first NUL, before its lines are handed on.
     void received(const QByteArray &text);
 
@@ -135,8 +136,9 @@ private:
     void OnBytesWritten();
     void OnSocketEnded();
     void Receive();
-    void LoseConnection(const QString &text);
-    QString EndText(const QTcpSocket &socket) const;
+    void LoseConnection(const QString &text, int code);
+    // How the connection ended: its status text and its code (0 for a plain close).
+    std::pair<QString, int> EndOf(const QTcpSocket &socket) const;
     // One write of `bytes`, which hold `commands` commands that each await a reply line.
     qint64 Write(QByteArrayView bytes, int commands = 1);
     void SendHeldOnFreshConnection();

@@ -97,6 +97,13 @@ bool DeviceSession::Answers(const QByteArray &line)
     return false;
 }
 
+void DeviceSession::DiscardReceived()
+{
+    const QByteArray dropped = m_link.DiscardReceived();
+    if (!dropped.isEmpty())
+        Q_EMIT replyIgnored(dropped);
+}
+
 std::optional<DeviceSession::OpenBlock> DeviceSession::CurrentBlock() const
 {
     using State = download::DownloadSequence::State;

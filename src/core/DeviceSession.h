@@ -62,6 +62,9 @@ public:
         qint64 written = 0;
     };
     std::optional<OpenBlock> CurrentBlock() const;
+    // Drops whatever has been received and not handed on yet, an unfinished line included; what
+    // there was goes to replyIgnored().
+    void DiscardReceived();
 
     // Device IP, DP-310 IP, subnet mask, gateway, multicast: sent as given, commas between.
     void SetAddresses(const Addresses &addresses);
