@@ -19,9 +19,8 @@
 # `cmake --install <build>` (as root) therefore installs what the package installs, and
 # `cmake --install <build> --prefix /tmp/x` stages the same tree under /tmp/x; there the
 # settings link still leads to the real /etc.
-# On Windows the prefix is the tool's folder: ql-t36.exe, ql-t36-cli.exe, the simulator and
-# QL_T36.ini side by side; the Qt libraries are added to it with Qt's deployment tool (see the
-# README).
+# On Windows the prefix is the tool's folder: ql-t36.exe, ql-t36-cli.exe, the simulator,
+# QL_T36.ini and the DLLs side by side (cmake/Windows.cmake).
 
 set(QLT36_SIMULATOR_TARGET ql-t36-sim)
 set(QLT36_CLI_TARGET ql-t36-cli)
@@ -133,12 +132,5 @@ if(UNIX AND NOT APPLE)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/ql-t36.svg
         DESTINATION ${QLT36_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 elseif(WIN32)
-    install(TARGETS ql-t36 RUNTIME DESTINATION .)
-    if(TARGET ${QLT36_CLI_TARGET})
-        install(TARGETS ${QLT36_CLI_TARGET} RUNTIME DESTINATION .)
-    endif()
-    if(TARGET ${QLT36_SIMULATOR_TARGET})
-        install(TARGETS ${QLT36_SIMULATOR_TARGET} RUNTIME DESTINATION .)
-    endif()
-    install(FILES ${PROJECT_SOURCE_DIR}/packaging/QL_T36.ini DESTINATION .)
+    # The portable folder, with the DLLs the programs load: cmake/Windows.cmake.
 endif()

@@ -2,8 +2,7 @@
 #
 #   cmake --preset package && cmake --build --preset package && cpack --preset deb
 #
-# Windows has no package here: the install tree plus Qt's deployment tool is the deliverable there
-# (see the README).
+# On Windows the package is a ZIP of the tool's folder: cmake/Windows.cmake.
 
 option(QLT36_PACKAGE_TESTS
     "Add the package smoke test (builds and unpacks the .deb; needs dpkg-dev)" OFF)
