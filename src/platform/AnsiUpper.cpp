@@ -1,5 +1,9 @@
 #include "AnsiUpper.h"
 
+#ifdef Q_OS_WIN
+#  include <windows.h>
+#endif
+
 namespace platform {
 
 char CharUpperAnsi(char c)
@@ -19,8 +23,13 @@ char CharUpperAnsi(char c)
 
 QByteArray CharUpperBuffA(QByteArray text)
 {
+#ifdef Q_OS_WIN
+    if (!text.isEmpty())
+        ::CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
+#else
     for (char &c : text)
         c = CharUpperAnsi(c);
+#endif
     return text;
 }
 

@@ -7,7 +7,11 @@
 // byte, NUL included, unchanged and the length kept.
 namespace platform {
 
+// This project's table of those rules, on every platform.
 char CharUpperAnsi(char c);
+
+// The whole text upper-cased. On Windows this is the system's own CharUpperBuffA, which follows
+// the ANSI code page of the machine (Windows-1252 on Western systems); elsewhere the table above.
 QByteArray CharUpperBuffA(QByteArray text);
 
 } // namespace platform

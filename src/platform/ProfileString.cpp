@@ -9,6 +9,12 @@
 #include <iterator>
 #include <optional>
 
+#ifdef Q_OS_WIN
+#  include <windows.h>
+// The header's name for the wide function would rename this project's function.
+#  undef GetPrivateProfileString
+#endif
+
 namespace platform {
 
 namespace {
@@ -227,8 +233,8 @@ QByteArray ProfileStringFromBytes(QByteArrayView section, QByteArrayView key,
     return lookup.value() ? *lookup.value() : defaultResult(defaultValue);
 }
 
-QByteArray GetPrivateProfileString(QByteArrayView section, QByteArrayView key,
-                                   QByteArrayView defaultValue, const QString &path)
+QByteArray ReadProfileString(QByteArrayView section, QByteArrayView key,
+                             QByteArrayView defaultValue, const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -261,5 +267,59 @@ QByteArray GetPrivateProfileString(QByteArrayView section, QByteArrayView key,
     splitter.finish();
     return lookup.value() ? *lookup.value() : defaultResult(defaultValue);
 }
+
+#ifdef Q_OS_WIN
+
+namespace {
+
+// The path in the ANSI code page, or nothing when some character of it has no byte there.
+std::optional<QByteArray> AnsiPath(const QString &path)
+{
+    const auto *wide = reinterpret_cast<const wchar_t *>(path.utf16());
+    const int length = static_cast<int>(path.size());
+    BOOL lossy = FALSE;
+    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0,
+                                           nullptr, &lossy);
+    if (path.isEmpty() || size <= 0 || lossy)
+        return std::nullopt;
+    QByteArray ansi(size, Qt::Uninitialized);
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, ansi.data(), size, nullptr,
+                          &lossy);
+    if (lossy)
+        return std::nullopt;
+    return ansi;
+}
+
+} // namespace
+
+QByteArray GetPrivateProfileString(QByteArrayView section, QByteArrayView key,
+                                   QByteArrayView defaultValue, const QString &path)
+{
+    // A folder named in letters of another code page would otherwise lose the settings file.
+    const std::optional<QByteArray> ansiPath = AnsiPath(path);
+    if (!ansiPath || section.isNull() || key.isNull())
+        return ReadProfileString(section, key, defaultValue, path);
+
+    // The system reads C strings; a null section or key would list names instead.
+    const QByteArray sectionText = section.toByteArray();
+    const QByteArray keyText = key.toByteArray();
+    const QByteArray defaultText = defaultValue.toByteArray();
+    char buffer[ProfileValueMax + 1] = {};
+    const DWORD length =
+            ::GetPrivateProfileStringA(sectionText.constData(), keyText.constData(),
+                                       defaultValue.isNull() ? nullptr : defaultText.constData(),
+                                       buffer, sizeof buffer, ansiPath->constData());
+    return QByteArray(buffer, static_cast<qsizetype>(std::min<DWORD>(length, ProfileValueMax)));
+}
+
+#else
+
+QByteArray GetPrivateProfileString(QByteArrayView section, QByteArrayView key,
+                                   QByteArrayView defaultValue, const QString &path)
+{
+    return ReadProfileString(section, key, defaultValue, path);
+}
+
+#endif
 
 } // namespace platform

@@ -24,8 +24,15 @@ namespace platform {
 
 inline constexpr qsizetype ProfileValueMax = 2047;
 
+// The settings lookup the tool uses. On Windows it is the system's own GetPrivateProfileStringA
+// (with a buffer of ProfileValueMax + 1 bytes); a path that the ANSI code page cannot spell is
+// read by ReadProfileString instead. Elsewhere it is ReadProfileString.
 QByteArray GetPrivateProfileString(QByteArrayView section, QByteArrayView key,
                                    QByteArrayView defaultValue, const QString &path);
+
+// This project's reader of the file on disk, on every platform.
+QByteArray ReadProfileString(QByteArrayView section, QByteArrayView key,
+                             QByteArrayView defaultValue, const QString &path);
 
 // The same lookup over the contents of a file already in memory.
 QByteArray ProfileStringFromBytes(QByteArrayView section, QByteArrayView key,

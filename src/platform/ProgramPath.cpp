@@ -3,6 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#ifdef Q_OS_WIN
+#  include <vector>
+#  include <windows.h>
+#endif
+
 namespace platform {
 
 namespace {
@@ -38,7 +43,24 @@ QString ModuleFileName()
 {
     if (!moduleOverride().isEmpty())
         return moduleOverride();
+#ifdef Q_OS_WIN
+    // The path the system loaded the executable from, in full: a folder may be named in any
+    // script and be longer than MAX_PATH.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), size);
+        if (length == 0)
+            return QString();
+        if (length < size)
+            return QString::fromWCharArray(buffer.data(), static_cast<qsizetype>(length));
+        if (buffer.size() >= 32768)
+            return QString();
+        buffer.resize(buffer.size() * 2);
+    }
+#else
     return QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+#endif
 }
 
 void SetModuleFileNameForTesting(const QString &path)

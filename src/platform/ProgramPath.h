@@ -5,7 +5,8 @@
 // Where the program lives and how paths are cut into folder and name.
 namespace platform {
 
-// Full path of the running executable, symbolic links resolved, in native notation.
+// Full path of the running executable in native notation: on Windows as the system loaded it,
+// elsewhere with symbolic links resolved.
 QString ModuleFileName();
 
 // Test seam: makes ModuleFileName() return `path` (empty restores the real one).
