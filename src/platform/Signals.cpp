@@ -1,10 +1,9 @@
 #include "Signals.h"
 
-#include <QtGlobal>
+#include <QCoreApplication>
 
 #ifdef Q_OS_UNIX
 
-#  include <QCoreApplication>
 #  include <QSocketNotifier>
 
 #  include <cerrno>
@@ -71,13 +70,6 @@ void installHandler(int signalNumber)
 
 } // namespace
 
-void EndOnTerminationSignals()
-{
-    // exit() rather than quit(): quit() first offers the windows a close, which they may refuse,
-    // while a request to terminate must end every running loop, a modal box's too.
-    OnTerminationSignals([](int) { QCoreApplication::exit(0); });
-}
-
 void OnTerminationSignals(std::function<void(int signalNumber)> handler)
 {
     auto *application = QCoreApplication::instance();
@@ -116,11 +108,90 @@ int TerminationWakeDescriptor()
 
 } // namespace platform
 
-#else
+#elif defined(Q_OS_WIN)
+
+#  include <atomic>
+#  include <csignal>
+#  include <windows.h>
 
 namespace platform {
 
-void EndOnTerminationSignals() { }
+namespace {
+
+std::function<void(int signalNumber)> &handlerSlot()
+{
+    static std::function<void(int signalNumber)> handler;
+    return handler;
+}
+
+std::atomic<int> firstSignal{ 0 };
+
+// The system calls this on a thread of its own, so it only hands the event to the event loop.
+BOOL WINAPI onConsoleControl(DWORD event)
+{
+    int signalNumber = 0;
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        signalNumber = SIGINT;
+        break;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        signalNumber = SIGTERM;
+        break;
+    default:
+        return FALSE;
+    }
+    QCoreApplication *application = QCoreApplication::instance();
+    if (application == nullptr)
+        return FALSE;
+    int none = 0;
+    firstSignal.compare_exchange_strong(none, signalNumber);
+    QMetaObject::invokeMethod(
+            application,
+            [signalNumber] {
+                if (handlerSlot())
+                    handlerSlot()(signalNumber);
+            },
+            Qt::QueuedConnection);
+    if (signalNumber == SIGTERM) {
+        // The system ends the process as soon as this returns (and a closed console after 5 s in
+        // any case): meanwhile the program ends the ordinary way, and its exit ends this wait.
+        ::Sleep(4500);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+void OnTerminationSignals(std::function<void(int signalNumber)> handler)
+{
+    static std::atomic<bool> installed{ false };
+    if (QCoreApplication::instance() == nullptr || installed.exchange(true))
+        return;
+    handlerSlot() = std::move(handler);
+    // A program started with Ctrl-C ignored (as a child of a process that ignores it) is not
+    // told of Ctrl-C; the system keeps that rule for this handler too.
+    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+int PendingTerminationSignal()
+{
+    return firstSignal.load();
+}
+
+int TerminationWakeDescriptor()
+{
+    // Console events come on a thread of their own, not through a descriptor.
+    return -1;
+}
+
+} // namespace platform
+
+#else
+
+namespace platform {
 
 void OnTerminationSignals(std::function<void(int signalNumber)> handler)
 {
@@ -140,3 +211,14 @@ int TerminationWakeDescriptor()
 } // namespace platform
 
 #endif
+
+namespace platform {
+
+void EndOnTerminationSignals()
+{
+    // exit() rather than quit(): quit() first offers the windows a close, which they may refuse,
+    // while a request to terminate must end every running loop, a modal box's too.
+    OnTerminationSignals([](int) { QCoreApplication::exit(0); });
+}
+
+} // namespace platform

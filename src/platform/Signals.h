@@ -8,7 +8,9 @@
 // of those signals would kill the process on the spot.
 //
 // Call once, after the application object exists. Signals that were ignored when the program
-// started (for example under nohup) stay ignored. Does nothing where there are no such signals.
+// started (for example under nohup) stay ignored. On Windows the console gives the same events:
+// Ctrl-C and Ctrl-Break come as SIGINT; closing the console window, logging off and shutting down
+// as SIGTERM. Does nothing where there are no such signals.
 namespace platform {
 
 void EndOnTerminationSignals();
