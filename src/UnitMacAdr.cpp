@@ -16,6 +16,7 @@ TFormMacAdr::TFormMacAdr(QWidget *parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::TFormMacAdr>())
 {
     m_ui->setupUi(this);
+    UseFixedDialogFrame(this);
     setAttribute(Qt::WA_QuitOnClose, false);
     platform::LimitText(m_ui->EdtMacAdr, m_ui->EdtMacAdr->property("typingLimit").toInt());
     connect(m_ui->BtnSet, &QPushButton::clicked, this, &TFormMacAdr::BtnSetClick);

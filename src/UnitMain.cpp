@@ -36,6 +36,7 @@ constexpr quint16 BothSeen = ShiftSeen | CtrlSeen;
 TFormMain::TFormMain(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui::TFormMain>())
 {
     m_ui->setupUi(this);
+    UseFixedDialogFrame(this);
     setWindowIcon(ProgramIcon());
     // The layout is measured in pixels of a 13-pixel font.
     QFont pixelFont = font();

@@ -37,6 +37,7 @@ TFormUpdate::TFormUpdate(QWidget *parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::TFormUpdate>())
 {
     m_ui->setupUi(this);
+    UseFixedDialogFrame(this);
     setAttribute(Qt::WA_QuitOnClose, false);
     m_ui->PBar->hide();
 

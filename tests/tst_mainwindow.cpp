@@ -256,7 +256,7 @@ void TestMainWindow::featureMode()
     QCOMPARE(FormMain->ui()->BtnUpdate->isVisible(), update);
     QCOMPARE(FormMain->ui()->BtnMacAdr->isVisible(), mac);
     if (outerWidth)
-        QCOMPARE(FormMain->frameGeometry().width(), outerWidth);
+        QCOMPARE(testsupport::outerSize(FormMain).width(), outerWidth);
     else
         QCOMPARE(FormMain->width(), 575);
 }
@@ -271,7 +271,8 @@ void TestMainWindow::gestureOpensTheCommunicationWindow()
 
     QVERIFY(FormComNet->isVisible());
     QVERIFY(QTest::qWaitForWindowExposed(FormComNet));
-    QVERIFY(testsupport::waitFor([] { return FormComNet->frameGeometry().height() == 164; }, 2000));
+    QVERIFY(testsupport::waitFor([] { return testsupport::outerSize(FormComNet).height() == 164; },
+                                 2000));
     QCOMPARE(FormComNet->windowTitle(), QStringLiteral("LAN"));
     QVERIFY(FormComNet->ui()->GroupBox4->isVisible());
     QVERIFY(!FormComNet->ui()->GBoxSendMsg->isVisible());

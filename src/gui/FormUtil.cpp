@@ -7,6 +7,10 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#ifdef Q_OS_WIN
+#  include <windows.h>
+#endif
+
 void SetStatusText(QStatusBar *bar, const QString &text)
 {
     bar->showMessage(text);
@@ -19,16 +23,40 @@ QString StatusText(const QStatusBar *bar)
 
 QSize FrameExtra(const QWidget *window, QSize designFrame)
 {
+#ifdef Q_OS_WIN
+    // Qt's frame geometry leaves out the borders that Windows 10 and later draw invisibly; the
+    // outer size is the whole window rectangle, as the system itself sizes and reports it.
+    const auto hwnd = reinterpret_cast<HWND>(window->internalWinId());
+    RECT outer = {};
+    RECT client = {};
+    if (hwnd == nullptr || ::IsIconic(hwnd) || !::GetWindowRect(hwnd, &outer)
+        || !::GetClientRect(hwnd, &client)) {
+        return designFrame;
+    }
+    const qreal ratio = window->devicePixelRatioF();
+    return QSize(qRound((outer.right - outer.left - client.right) / ratio),
+                 qRound((outer.bottom - outer.top - client.bottom) / ratio));
+#else
     const QSize extra = window->frameGeometry().size() - window->geometry().size();
     return extra.isEmpty() ? designFrame : extra;
+#endif
+}
+
+void UseFixedDialogFrame(QWidget *window)
+{
+    // Thin dialog borders instead of the sizing frame Qt gives any window by default.
+    window->setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
 }
 
 namespace {
 
 void moveFrameCenterTo(QWidget *window, QPoint center)
 {
+    // move() places the frame as Qt sees it, so its centre is taken from the same rectangle. On
+    // Windows that rectangle leaves out the borders drawn invisibly and may even be narrower than
+    // the client area; it is still the one that move() places.
     const QSize frame = window->frameGeometry().size();
-    const QSize size = frame.isValid() && frame.width() >= window->width() ? frame : window->size();
+    const QSize size = frame.isValid() ? frame : window->size();
     window->move(center.x() - size.width() / 2, center.y() - size.height() / 2);
 }
 

@@ -12,9 +12,14 @@ class QWidget;
 void SetStatusText(QStatusBar *bar, const QString &text);
 QString StatusText(const QStatusBar *bar);
 
-// Sizes of the frame the window system puts around a window (title bar and borders).
-// Before the first show the window system may not know them yet; `designFrame` stands in.
+// Sizes of the frame the window system puts around a window (title bar and borders): the outer
+// size less the client size. Before the first show the window system may not know them yet;
+// `designFrame` stands in.
 QSize FrameExtra(const QWidget *window, QSize designFrame);
+
+// The frame of a window whose layout fixes its size: thin dialog borders where the window system
+// has them (Windows).
+void UseFixedDialogFrame(QWidget *window);
 
 void CenterOnScreen(QWidget *window);
 void CenterOver(QWidget *window, const QWidget *over);

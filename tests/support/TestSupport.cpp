@@ -9,6 +9,10 @@
 #include <QDeadlineTimer>
 #include <QFile>
 
+#ifdef Q_OS_WIN
+#  include <windows.h>
+#endif
+
 namespace testsupport {
 
 void InstallLoopbackGuard()
@@ -119,6 +123,20 @@ QTimer *pollTimer()
 QTimer *downloadTimer()
 {
     return child<QTimer>(FormComNet, "TmrDownload");
+}
+
+QSize outerSize(const QWidget *window)
+{
+#ifdef Q_OS_WIN
+    RECT rect = {};
+    if (!::GetWindowRect(reinterpret_cast<HWND>(window->internalWinId()), &rect))
+        return QSize();
+    const qreal ratio = window->devicePixelRatioF();
+    return QSize(qRound((rect.right - rect.left) / ratio),
+                 qRound((rect.bottom - rect.top) / ratio));
+#else
+    return window->frameGeometry().size();
+#endif
 }
 
 void holdShiftAndCtrl()

@@ -98,6 +98,10 @@ core::DeviceLink &link();
 QTimer *pollTimer(); // the link's receive polling, "TmrPktRcv"
 QTimer *downloadTimer(); // the session's download timer, "TmrDownload"
 
+// The outer size of a shown window as the window system has it: on Windows the whole window
+// rectangle, borders that Windows 10 draws invisibly included.
+QSize outerSize(const QWidget *window);
+
 // Shift and Ctrl pressed (and held) in the main window, as the hidden gestures need.
 void holdShiftAndCtrl();
 
