@@ -6,6 +6,7 @@
 #include "UnitMacAdr.h"
 #include "UnitMain.h"
 #include "UnitUpdate.h"
+#include "platform/SocketReset.h"
 #include "ui_UnitComNet.h"
 #include "ui_UnitMacAdr.h"
 #include "ui_UnitMain.h"
@@ -18,8 +19,6 @@
 #include <QTcpSocket>
 #include <QTextBlock>
 #include <QTimer>
-
-#include <sys/socket.h>
 
 using testsupport::MessageBoxRecorder;
 using testsupport::TestForms;
@@ -70,9 +69,7 @@ public:
     // Ends the connection with a reset instead of a close.
     void reset()
     {
-        struct linger l = { 1, 0 };
-        ::setsockopt(static_cast<int>(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l,
-                     sizeof l);
+        platform::SetResetOnClose(m_socket->socketDescriptor());
         m_socket->abort();
     }
     void stop() { m_server.close(); }
