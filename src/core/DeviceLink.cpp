@@ -2,6 +2,7 @@
 
 #include "platform/Inet.h"
 #include "platform/SocketErrors.h"
+#include "platform/SocketPoll.h"
 #include "platform/SocketReset.h"
 
 #include <QHostAddress>
@@ -396,8 +397,14 @@ void DeviceLink::PollTick()
         Receive();
         return;
     }
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        return; // the device has not answered yet: try again next tick
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // A notice of input can go missing (Wine's sockets lose the one for bytes that come
+        // together with a reset): the tick asks the socket itself, and what it finds arrives
+        // through the socket's signals as usual.
+        if (platform::SocketHasInput(m_socket->socketDescriptor()))
+            m_socket->waitForReadyRead(0);
+        return; // otherwise the device has not answered yet: try again next tick
+    }
     const auto [text, code] = EndOf(*m_socket);
     LoseConnection(text, code);
 }
