@@ -81,17 +81,17 @@ on_signal() {
 }
 trap on_signal TERM INT HUP
 
+# The output goes through files: Wine's own helper processes, started by whichever program comes
+# first, would inherit a pipe and hold it open, and whoever reads it (CTest) would wait for them.
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+arguments=("$@")
+[ -n "$report" ] && arguments+=(-o "$(windows_path "$scratch/report"),txt")
 status=0
-if [ -n "$report" ]; then
-    report=$(mktemp "${TMPDIR:-/tmp}/wine-run-report.XXXXXX")
-    trap 'rm -f "$report"' EXIT
-    "$loader" "$program" "$@" -o "$(windows_path "$report"),txt" &
-    child=$!
-    wait "$child" || status=$?
-    cat "$report"
-else
-    "$loader" "$program" "$@" &
-    child=$!
-    wait "$child" || status=$?
-fi
+"$loader" "$program" "${arguments[@]}" < /dev/null > "$scratch/out" 2> "$scratch/err" &
+child=$!
+wait "$child" || status=$?
+cat "$scratch/out"
+[ -f "$scratch/report" ] && cat "$scratch/report"
+cat "$scratch/err" >&2
 exit "$status"
