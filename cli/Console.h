@@ -10,6 +10,11 @@ namespace cli {
 bool WriteOut(const QString &text);
 bool WriteErr(const QString &text);
 bool StdoutIsTerminal();
+#ifdef Q_OS_WIN
+// Takes the last `lines` lines written to the console on standard output back off it, through
+// the console's own functions: not every console takes escape sequences.
+void EraseConsoleLines(int lines);
+#endif
 
 // A text of the link or the device as one report line: trailing line breaks dropped, inner ones
 // turned into blanks.

@@ -25,6 +25,11 @@ QString SystemError()
 
 } // namespace
 
+void Output::EraseLines(int lines)
+{
+    Out(QStringLiteral("\x1b[%1A\r\x1b[J").arg(lines));
+}
+
 void StandardOutput::Out(const QString &text)
 {
     if (!WriteOut(text))
@@ -40,6 +45,15 @@ void StandardOutput::Err(const QString &text)
 bool StandardOutput::OutIsTerminal() const
 {
     return StdoutIsTerminal();
+}
+
+void StandardOutput::EraseLines(int lines)
+{
+#ifdef Q_OS_WIN
+    EraseConsoleLines(lines);
+#else
+    Output::EraseLines(lines);
+#endif
 }
 
 } // namespace cli

@@ -16,6 +16,9 @@ public:
     virtual void Err(const QString &text) = 0;
     // Live lines are redrawn only on a terminal.
     virtual bool OutIsTerminal() const = 0;
+    // Takes the last `lines` lines of output back off the terminal, leaving the cursor at the
+    // start of the first of them.
+    virtual void EraseLines(int lines);
     // Why a write failed ("standard output: No space left on device"); empty while none has.
     QString Failure() const { return m_failure; }
     // Called once, at the first write that fails.
@@ -36,6 +39,7 @@ public:
     void Out(const QString &text) override;
     void Err(const QString &text) override;
     bool OutIsTerminal() const override;
+    void EraseLines(int lines) override;
 };
 
 } // namespace cli

@@ -83,7 +83,7 @@ QString Progress::LiveLine(const Running &running) const
 void Progress::Clear()
 {
     if (m_drawn > 0) // up to the first live line, and everything below goes
-        m_output.Out(QStringLiteral("\x1b[%1A\r\x1b[J").arg(m_drawn));
+        m_output.EraseLines(m_drawn);
     m_drawn = 0;
 }
 

@@ -28,6 +28,10 @@
 #include <QtTest>
 
 #include <csignal>
+
+#ifdef Q_OS_WIN
+#  include <windows.h>
+#endif
 #include <memory>
 #include <vector>
 
@@ -103,6 +107,37 @@ QStringList Captured(const QString &text, const QString &pattern)
 
 const QString LongOption = QStringLiteral("(?<![\\w-])(--[a-z][a-z-]*)");
 
+#ifdef Q_OS_WIN
+// Makes the console of `process` this process's console, as long as it is needed.
+bool JoinConsoleOf(const QProcess &process)
+{
+    ::FreeConsole();
+    return ::AttachConsole(static_cast<DWORD>(process.processId())) != 0;
+}
+
+// What the joined console shows, line by line, down to the cursor's line.
+QString ConsoleScreen()
+{
+    const HANDLE screen =
+            ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    QString text;
+    if (screen != INVALID_HANDLE_VALUE && ::GetConsoleScreenBufferInfo(screen, &info)) {
+        std::vector<wchar_t> line(static_cast<std::size_t>(info.dwSize.X));
+        for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
+            DWORD read = 0;
+            ::ReadConsoleOutputCharacterW(screen, line.data(), static_cast<DWORD>(line.size()),
+                                          COORD{ 0, row }, &read);
+            text += QString::fromWCharArray(line.data(), read).trimmed() + u'\n';
+        }
+    }
+    if (screen != INVALID_HANDLE_VALUE)
+        ::CloseHandle(screen);
+    return text;
+}
+#endif
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Block>)
@@ -134,6 +169,7 @@ private Q_SLOTS:
     void helpMatchesReadme();
     void process_data();
     void process();
+    void liveLineOnAConsole();
     void interrupt();
     void interruptResetsAnOpenBlock();
     void signalWhileTheImageIsRead();
@@ -145,7 +181,9 @@ private:
     Run Finish(QProcess &process, int timeoutMs = 20000);
     QString File(const QString &name, const QByteArray &contents);
 
-    QTemporaryDir m_dir;
+    // The program folder of the runs, in process and as a child, named as an engineer may name
+    // it.
+    QTemporaryDir m_dir{ QDir::tempPath() + QStringLiteral("/QL-T36 Prüfstand é-XXXXXX") };
     QString m_cli;
     quint16 m_closedPort = 0; // where QL_T36.ini points
     sim::DeviceSimulator m_witness; // must see no connection from a refused command line
@@ -154,8 +192,10 @@ private:
 void TestCli::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_cli = m_dir.filePath(QStringLiteral("ql-t36-cli"));
-    QVERIFY(QFile::copy(QStringLiteral(QLT36_CLI_PATH), m_cli));
+    const QString built =
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(QLT36_CLI_PATH));
+    m_cli = m_dir.filePath(QFileInfo(built).fileName());
+    QVERIFY(QFile::copy(built, m_cli));
     m_closedPort = ClosedPort();
     File(QStringLiteral("QL_T36.ini"),
          "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(m_closedPort));
@@ -194,7 +234,13 @@ Run TestCli::Finish(QProcess &process, int timeoutMs)
         qWarning("the tool did not end within %d ms", timeoutMs);
     }
     const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return Run{ code, process.readAllStandardOutput(), process.readAllStandardError() };
+    Run run{ code, process.readAllStandardOutput(), process.readAllStandardError() };
+#ifdef Q_OS_WIN
+    // The streams are text there: every line ends in CR LF.
+    run.out.replace("\r\n", "\n");
+    run.err.replace("\r\n", "\n");
+#endif
+    return run;
 }
 
 QString TestCli::File(const QString &name, const QByteArray &contents)
@@ -739,11 +785,25 @@ void TestCli::interrupt()
     QSignalSpy thirdAnnounce(&third, &sim::DeviceSimulator::commandReceived);
 
     QProcess process;
+#ifdef Q_OS_WIN
+    // A console of its own, as a command prompt gives it: Ctrl-C comes through the console.
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags |= CREATE_NEW_CONSOLE;
+    });
+#endif
     Start(process,
           Args({ "--json", "-j", "2", "-d", At(quick), "-d", At(slow), "-d", At(third), "flash",
                  File(QStringLiteral("interrupt.bin"), image) }));
     QVERIFY(thirdAnnounce.wait(10000));
+#ifdef Q_OS_WIN
+    QVERIFY(JoinConsoleOf(process));
+    // Typed into that console: this process, attached to it, lets the event pass.
+    ::SetConsoleCtrlHandler(nullptr, TRUE);
+    QVERIFY(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+    ::FreeConsole();
+#else
     QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
+#endif
     const Run run = Finish(process, 2000); // at once, not after the devices' replies
     QCOMPARE(run.exitCode, 130);
 
@@ -765,6 +825,9 @@ void TestCli::interrupt()
 
 void TestCli::interruptResetsAnOpenBlock()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("SIGTERM: a console gives a program no such event to send (Ctrl-C is interrupt())");
+#else
     // A device that takes its block a little at a time: a plain close would leave the rest of
     // the block queued in the system, delivered after the tool is gone.
     QTcpServer server;
@@ -814,6 +877,7 @@ void TestCli::interruptResetsAnOpenBlock()
     QVERIFY(cut[u"written"].toInteger() >= taken - 30); // less the announce
     QVERIFY(run.Device(0)[u"error"].toString().startsWith(
             u"interrupted: block 0x01000000 cut after "_s));
+#endif
 }
 
 void TestCli::signalWhileTheImageIsRead()
@@ -843,6 +907,38 @@ void TestCli::signalWhileTheImageIsRead()
     QCOMPARE(piped.Json()[u"image"][u"length"].toInteger(), image.size());
 #else
     QSKIP("POSIX signals and FIFOs");
+#endif
+}
+
+void TestCli::liveLineOnAConsole()
+{
+#ifndef Q_OS_WIN
+    QSKIP("reads what a Windows console shows; a terminal here would need a pseudo-terminal");
+#else
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    device.setReplyDelay(1500); // the live line stays up while the acknowledgement waits
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+        // Standard output is the console itself, as in a command prompt.
+        arguments->flags |= CREATE_NEW_CONSOLE;
+        arguments->startupInfo->dwFlags &= ~static_cast<DWORD>(STARTF_USESTDHANDLES);
+    });
+    Start(process,
+          Args({ "-d", At(device), "flash",
+                 File(QStringLiteral("live.bin"), testsupport::PatternedImage(0x100, 1)) }));
+    // Joined for the whole run, so the console outlives the tool and shows its last state.
+    QTRY_VERIFY_WITH_TIMEOUT(JoinConsoleOf(process), 5000);
+    const QString live = At(device) + u"  block 1 of 1  0/256 bytes  0%  "_s;
+    QTRY_VERIFY_WITH_TIMEOUT(ConsoleScreen().contains(live), 5000);
+    const Run run = Finish(process);
+    const QString screen = ConsoleScreen();
+    ::FreeConsole();
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(screen.endsWith(u"\n1 ok, 0 failed\n\n"_s), qPrintable(screen));
+    // The live line is gone, and no escape sequence was shown as text.
+    QVERIFY2(!screen.contains(u"block 1 of 1"_s) && !screen.contains(u'['), qPrintable(screen));
 #endif
 }
 
