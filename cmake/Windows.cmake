@@ -68,6 +68,7 @@ endforeach()
 list(APPEND deploy_search ${CMAKE_FIND_ROOT_PATH})
 install(CODE "
     set(QLT36_DEPLOY_OBJDUMP [[${CMAKE_OBJDUMP}]])
+    set(QLT36_DEPLOY_STRIP [[${CMAKE_STRIP}]])
     set(QLT36_DEPLOY_SEARCH [[${deploy_search}]])
     include([[${CMAKE_CURRENT_LIST_DIR}/WindowsDeploy.cmake]])
 ")
@@ -85,8 +86,12 @@ set(CPACK_STRIP_FILES ON)
 include(CPack)
 
 if(QLT36_BUILD_TESTS)
+    # The command-line tool flashes into the Linux simulator, from the Linux build.
+    set(QLT36_LINUX_SIMULATOR "${PROJECT_SOURCE_DIR}/build/dev/sim/ql-t36-sim" CACHE FILEPATH
+        "The Linux build's ql-t36-sim, for the ZIP's smoke test")
     add_test(NAME zip_smoke
-        COMMAND ${PROJECT_SOURCE_DIR}/packaging/windows/smoke-test.sh ${CMAKE_BINARY_DIR})
+        COMMAND ${PROJECT_SOURCE_DIR}/packaging/windows/smoke-test.sh ${CMAKE_BINARY_DIR}
+                ${QLT36_LINUX_SIMULATOR})
     # Shows windows on the one Wine desktop, as the window suites do.
     set_tests_properties(zip_smoke PROPERTIES TIMEOUT 600 RESOURCE_LOCK wine_desktop)
 endif()

@@ -4,7 +4,13 @@
 # none of them is the system's (KERNEL32.dll, WS2_32.dll, ...) and stays out. A DLL that no
 # program loads is never copied.
 #
-# Expects: QLT36_DEPLOY_OBJDUMP, QLT36_DEPLOY_SEARCH (a list of folders).
+# With stripping asked for (cmake --install --strip, or CPack), the DLLs are stripped as the
+# programs are; Qt's and the compiler's come with their symbols.
+#
+# Expects: QLT36_DEPLOY_OBJDUMP, QLT36_DEPLOY_STRIP, QLT36_DEPLOY_SEARCH (a list of folders).
+
+# An install script starts with no policies of the project.
+cmake_policy(VERSION 3.25)
 
 set(folder "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 file(GLOB queue "${folder}/*.exe" "${folder}/*/*.dll")
@@ -25,6 +31,21 @@ foreach(dir IN LISTS QLT36_DEPLOY_SEARCH)
     endforeach()
 endforeach()
 
+function(strip_dll dll)
+    if(CMAKE_INSTALL_DO_STRIP AND QLT36_DEPLOY_STRIP)
+        execute_process(COMMAND "${QLT36_DEPLOY_STRIP}" --strip-unneeded "${dll}"
+            RESULT_VARIABLE failed)
+        if(failed)
+            message(FATAL_ERROR "WindowsDeploy: cannot strip ${dll}")
+        endif()
+    endif()
+endfunction()
+
+file(GLOB plugins "${folder}/*/*.dll")
+foreach(plugin IN LISTS plugins)
+    strip_dll("${plugin}")
+endforeach()
+
 set(done)
 while(queue)
     list(POP_FRONT queue binary)
@@ -43,6 +64,7 @@ while(queue)
         list(APPEND done "${key}")
         file(INSTALL "${source_${key}}" DESTINATION "${CMAKE_INSTALL_PREFIX}")
         get_filename_component(file_name "${source_${key}}" NAME)
+        strip_dll("${folder}/${file_name}")
         list(APPEND queue "${folder}/${file_name}")
     endforeach()
 endwhile()

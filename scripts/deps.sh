@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages that are missing for the given purpose: "build" (compiler,
 # CMake, Ninja, Qt 6), "run" (build + a virtual display, screenshot tools and a Japanese font),
 # "test" (build + clang-format and man, which checks the manual pages), "fuzz" (clang with
-# libFuzzer), "package" (dpkg tools, debhelper, lintian, man and bash-completion).
+# libFuzzer), "package" (dpkg tools, debhelper, lintian, man and bash-completion), "windows" (build
+# + the MinGW-w64 cross compiler, Wine, a virtual display and xdotool for the Windows lane).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev)
@@ -14,6 +15,8 @@ for purpose in "$@"; do
         fuzz) packages+=(clang libclang-rt-dev) ;;
         package) packages+=(dpkg-dev debhelper file xvfb xauth xdotool desktop-file-utils lintian
             man-db bash-completion) ;;
+        windows) packages+=(g++-mingw-w64-x86-64-posix qt6-base-dev-tools wine64 xvfb xauth
+            xdotool) ;;
         *) echo "deps.sh: unknown purpose '$purpose'" >&2; exit 2 ;;
     esac
 done

@@ -6,7 +6,9 @@
 #   3. each fuzz target for a short time (QLT36_FUZZ_SECONDS, default 20);
 #   4. the soak run and the benchmarks (they print figures; the soak fails on growth);
 #   5. the Debian package: built, checked by lintian, installed, upgraded (also from the 2.0.0
-#      layout) and purged in scratch roots, unpacked and started against loopback.
+#      layout) and purged in scratch roots, unpacked and started against loopback;
+#   6. the Windows lane (scripts/windows.sh): cross-built, every suite and the portable ZIP's
+#      smoke test under Wine, the ZIP, the download benchmark under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,5 +34,8 @@ build/dev/bench/bench_fleet
 
 step "Debian package"
 cmake --workflow --preset package
+
+step "Windows"
+scripts/windows.sh
 
 step "All checks passed"
