@@ -45,8 +45,11 @@ for _ in $(seq 1 50); do
 done
 [ -s build/windows-display ] || { echo "windows.sh: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(cat build/windows-display)"
+# First the server, so that every program of the lane, the prefix's making included, uses it;
+# one that runs already (persistent, left by hand) serves as well.
+mkdir -p "$WINEPREFIX"
+"$wineserver" -p || true
 scripts/wine-run.sh --prepare
-"$wineserver" -p
 echo "display $DISPLAY, prefix $WINEPREFIX"
 
 step "Cross-build (preset windows)"

@@ -34,18 +34,21 @@ windows_path() {
 }
 
 prepare() {
-    [ -f "$WINEPREFIX/system.reg" ] && return 0
+    # The registry reaches the disk only when the wine server ends: a mark of our own says done.
+    local done="$WINEPREFIX/.ql-t36-prepared"
+    [ -f "$done" ] && return 0
     mkdir -p "$(dirname "$WINEPREFIX")"
     # Two suites may start at once on a fresh tree: one of them makes the prefix.
     exec 9> "$WINEPREFIX.lock"
     flock -w 300 9 || { echo "wine-run.sh: $WINEPREFIX is locked" >&2; exit 1; }
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    if [ ! -f "$done" ]; then
         echo "wine-run.sh: creating the Wine prefix $WINEPREFIX" >&2
         # No Mono or Gecko: nothing here needs them, and nothing may be downloaded.
         WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 "$loader" wineboot -i > /dev/null 2>&1
         # Without a window manager, managed windows make every show and hide wait for one.
         timeout 60 "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
             > /dev/null 2>&1
+        touch "$done"
     fi
     exec 9>&-
 }

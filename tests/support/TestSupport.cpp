@@ -129,11 +129,8 @@ QSize outerSize(const QWidget *window)
 {
 #ifdef Q_OS_WIN
     RECT rect = {};
-    if (!::GetWindowRect(reinterpret_cast<HWND>(window->internalWinId()), &rect))
-        return QSize();
-    const qreal ratio = window->devicePixelRatioF();
-    return QSize(qRound((rect.right - rect.left) / ratio),
-                 qRound((rect.bottom - rect.top) / ratio));
+    ::GetWindowRect(reinterpret_cast<HWND>(window->internalWinId()), &rect);
+    return QSize(rect.right - rect.left, rect.bottom - rect.top) / window->devicePixelRatioF();
 #else
     return window->frameGeometry().size();
 #endif
