@@ -88,8 +88,15 @@ void Report::OnDeviceFinished(const Outcome &outcome)
     if (m_json)
         return;
     m_finished.insert(outcome.target.Label(), outcome);
-    while (m_printed < m_order.size() && m_finished.contains(m_order[m_printed]))
-        Print(m_finished.take(m_order[m_printed++]));
+    // Copied, not taken: GCC 12 at -O3 (the Windows build) takes the optional members of a
+    // moved-out outcome for uninitialised.
+    for (auto next = m_finished.constFind(m_order.value(m_printed)); next != m_finished.cend();
+         next = m_finished.constFind(m_order.value(m_printed))) {
+        const Outcome ready = next.value();
+        m_finished.erase(next);
+        ++m_printed;
+        Print(ready);
+    }
 }
 
 void Report::Print(const Outcome &outcome)
