@@ -32,6 +32,7 @@
 #include <vector>
 
 #ifdef Q_OS_WIN
+#  include <winsock2.h>
 #  include <windows.h>
 #endif
 
@@ -130,6 +131,28 @@ QString ConsoleScreen()
                                   COORD{ 0, 0 }, &read);
     ::CloseHandle(screen);
     return QString::fromWCharArray(cells.data(), read).simplified();
+}
+
+// A console of its own for the tool, as a command prompt gives it: Ctrl-C comes through it. The
+// tool would inherit this process's ignoring of Ctrl-C (see PressCtrlC).
+void OwnConsole(QProcess &process)
+{
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags |= CREATE_NEW_CONSOLE;
+    });
+}
+
+// Ctrl-C typed into the tool's console: this process joins it for the moment, letting the event
+// pass itself.
+bool PressCtrlC(const QProcess &process)
+{
+    if (!JoinConsoleOf(process))
+        return false;
+    ::SetConsoleCtrlHandler(nullptr, TRUE);
+    const bool sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+    ::FreeConsole();
+    return sent;
 }
 #endif
 
@@ -781,21 +804,14 @@ void TestCli::interrupt()
 
     QProcess process;
 #ifdef Q_OS_WIN
-    // A console of its own, as a command prompt gives it: Ctrl-C comes through the console.
-    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
-        arguments->flags |= CREATE_NEW_CONSOLE;
-    });
+    OwnConsole(process);
 #endif
     Start(process,
           Args({ "--json", "-j", "2", "-d", At(quick), "-d", At(slow), "-d", At(third), "flash",
                  File(QStringLiteral("interrupt.bin"), image) }));
     QVERIFY(thirdAnnounce.wait(10000));
 #ifdef Q_OS_WIN
-    QVERIFY(JoinConsoleOf(process));
-    // Typed into that console: this process, attached to it, lets the event pass.
-    ::SetConsoleCtrlHandler(nullptr, TRUE);
-    QVERIFY(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
-    ::FreeConsole();
+    QVERIFY(PressCtrlC(process));
 #else
     QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
 #endif
@@ -820,18 +836,21 @@ void TestCli::interrupt()
 
 void TestCli::interruptResetsAnOpenBlock()
 {
-#ifndef Q_OS_UNIX
-    QSKIP("SIGTERM: a console gives a program no such event to send (Ctrl-C is interrupt())");
-#else
     // A device that takes its block a little at a time: a plain close would leave the rest of
     // the block queued in the system, delivered after the tool is gone.
     QTcpServer server;
     QVERIFY(server.listen(Loopback));
     // Small from the handshake on, so that little can be in flight to it at any time.
     const int small = 4096;
+#ifdef Q_OS_WIN
+    QCOMPARE(::setsockopt(static_cast<SOCKET>(server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF,
+                          reinterpret_cast<const char *>(&small), sizeof small),
+             0);
+#else
     QCOMPARE(::setsockopt(static_cast<int>(server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF,
                           &small, sizeof small),
              0);
+#endif
     QTcpSocket *device = nullptr;
     qint64 taken = 0;
     QTimer reader;
@@ -849,13 +868,30 @@ void TestCli::interruptResetsAnOpenBlock()
         taken += piece.size();
     });
     QProcess process;
+#ifdef Q_OS_WIN
+    OwnConsole(process);
+#endif
     Start(process,
           Args({ "--json", "--settle", "0", "-d", u"127.0.0.1:%1"_s.arg(server.serverPort()),
                  "flash", File(u"slow.bin"_s, QByteArray(0x20000, 'z')) }));
     QVERIFY(QTest::qWaitFor([&] { return taken > 8192; }, 10000));
+#ifdef Q_OS_WIN
+    // Ctrl-C there, which ends the tool as SIGINT does.
+    QVERIFY(PressCtrlC(process));
+    const int interrupted = 130;
+#else
     QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    const int interrupted = 143;
+#endif
     const Run run = Finish(process, 3000);
-    QCOMPARE(run.exitCode, 143);
+    QCOMPARE(run.exitCode, interrupted);
+#ifdef Q_OS_WIN
+    if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+        QVERIFY(run.Device(0)[u"error"].toString().startsWith(u"interrupted: block 0x01000000"_s));
+        QSKIP("the device's side: Wine does not tell its socket, once the small buffer was full, "
+              "of the reset");
+    }
+#endif
     // Reset: the device reads what its own small buffer already held, then the connection ends.
     // A plain close would have delivered the rest of the block after the tool was gone.
     const qint64 atExit = taken;
@@ -872,7 +908,6 @@ void TestCli::interruptResetsAnOpenBlock()
     QVERIFY(cut[u"written"].toInteger() >= taken - 30); // less the announce
     QVERIFY(run.Device(0)[u"error"].toString().startsWith(
             u"interrupted: block 0x01000000 cut after "_s));
-#endif
 }
 
 void TestCli::signalWhileTheImageIsRead()
