@@ -191,6 +191,8 @@ void DeviceSession::AbortDownload()
 void DeviceSession::SendCommand(QByteArrayView bytes)
 {
     Q_EMIT commandSent(bytes.toByteArray());
+    // The download writes only its announces this way.
+    Q_EMIT blockAnnounced(m_sequence.BlockAddress(), m_sequence.BlockSize());
     m_downloadSerial = m_link.SendDownload(bytes) ? m_link.LastWriteSerial() : 0;
 }
 

@@ -83,6 +83,12 @@ public:
     // abandoned with its connection.
     void AbortDownload();
     const download::DownloadSequence &Download() const { return m_sequence; }
+    // The download's waits for a size acknowledgement and for a block's result, in 100 ms ticks;
+    // a session the windows host keeps the update window's.
+    void SetDownloadWaits(int sizeWaitTicks, int resultWaitTicks)
+    {
+        m_sequence.SetWaits(sizeWaitTicks, resultWaitTicks);
+    }
     // Busy from a confirmation on, before the download itself starts.
     void ReserveDownload() { m_sequence.Reserve(); }
     void ReleaseDownload() { m_sequence.Release(); }
@@ -90,6 +96,8 @@ public:
 Q_SIGNALS:
     // Each command text or block as it is handed to the link.
     void commandSent(const QByteArray &command);
+    // A block's announce as it is handed to the link.
+    void blockAnnounced(quint32 address, qint32 length);
     // The block's bytes as they go out, valid during the emission only (no copy is made).
     void blockSent(quint32 address, const QByteArray &bytes);
     // Each reply line as it is routed.

@@ -17,6 +17,12 @@ void DownloadSequence::Start(const QByteArray &image, quint32 baseAddress)
     m_state = State::Prepare;
 }
 
+void DownloadSequence::SetWaits(int sizeWaitTicks, int resultWaitTicks)
+{
+    m_sizeWait = std::max(1, sizeWaitTicks);
+    m_resultWait = std::max(1, resultWaitTicks);
+}
+
 bool DownloadSequence::InPhase2() const
 {
     return m_state >= State::Prepare2 && m_state <= State::Finished;
@@ -47,7 +53,7 @@ void DownloadSequence::SendAnnounce()
             protocol::DownloadCommand(m_blockAddress, static_cast<quint32>(m_blockSize)));
     m_port.HoldOtherCommands(true);
     m_port.StartReceivePolling();
-    m_waitTicks = SizeWaitTicks;
+    m_waitTicks = m_sizeWait;
     m_replyText.clear();
     m_port.SetStatusText(QStringLiteral("Update Start"));
 }
@@ -61,7 +67,7 @@ void DownloadSequence::SendBlock()
     m_port.StartReceivePolling();
     m_replyText.clear();
     m_port.SetStatusText(QStringLiteral("Data Send"));
-    m_waitTicks = ResultWaitTicks;
+    m_waitTicks = m_resultWait;
 }
 
 void DownloadSequence::SizeWaitOver()

@@ -82,6 +82,12 @@ public:
     // image meanwhile cannot change the bytes being sent) writing phase 1 from `baseAddress`.
     // The first state runs at the next Tick().
     void Start(const QByteArray &image, quint32 baseAddress);
+    // How long the sequence waits for a size acknowledgement and for a block's result, in ticks;
+    // the windows keep the defaults. Taken at the next announce or block.
+    void SetWaits(int sizeWaitTicks, int resultWaitTicks);
+    int SizeWait() const { return m_sizeWait; }
+    int ResultWait() const { return m_resultWait; }
+
     // Busy already (from the confirmation on), before the sequence itself starts.
     void Reserve() { m_busy = 1; }
     void Release() { m_busy = 0; }
@@ -137,6 +143,8 @@ private:
     quint32 m_blockAddress = 0;
     qint32 m_blockData = 0; // offset of the block's first byte in the image
     int m_waitTicks = 0;
+    int m_sizeWait = SizeWaitTicks;
+    int m_resultWait = ResultWaitTicks;
     int m_blocksFailed = 0;
     int m_blocksAccepted = 0;
 };
