@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "Apply.h"
 #include "Console.h"
 #include "DeviceJob.h"
 #include "Options.h"
@@ -41,9 +42,8 @@ namespace {
 constexpr int ScanConnectTimeoutMs = 1000;
 constexpr double MaxTimeoutSeconds = 3600;
 constexpr int MaxSettleMs = 10000;
-// What the windows' fields take.
-constexpr qsizetype AddressFieldLength = 15;
-constexpr qsizetype MacFieldLength = 12;
+constexpr int MaxRetries = 10;
+constexpr int MaxFailuresLimit = 100000;
 
 const QStringList AddressNames{ QStringLiteral("IP"), QStringLiteral("DP310"),
                                 QStringLiteral("MASK"), QStringLiteral("GATEWAY"),
@@ -79,34 +79,45 @@ OptionDef Integer(const QStringList &names, const QString &valueName, const QStr
     };
 }
 
-// Seconds above 0 and up to `max`, kept in milliseconds (rounded up).
+// Seconds above 0 (or from 0, `fromZero`) and up to `max`, kept in milliseconds (rounded up).
 OptionDef Seconds(const QStringList &names, const QString &help, double max, int fallbackMs,
-                  std::function<int &(Invocation &)> fieldMs)
+                  std::function<int &(Invocation &)> fieldMs, bool fromZero = false)
 {
     const QString name = names.constLast();
+    const QString range = fromZero ? QStringLiteral("from 0") : QStringLiteral("above 0");
     return OptionDef{ names, QStringLiteral("SECONDS"),
-                      QStringLiteral("%1, above 0 and up to %2 (default %3)")
-                              .arg(help)
+                      QStringLiteral("%1, %2 and up to %3 (default %4)")
+                              .arg(help, range)
                               .arg(max)
                               .arg(fallbackMs / 1000.0),
                       [=](Invocation &invocation, const QStringList &values) {
                           bool ok = false;
                           const double seconds = values.constLast().toDouble(&ok);
-                          if (!ok || !(seconds > 0) || seconds > max)
-                              Fail(QStringLiteral("--%1 wants seconds above 0 and up to %2, not "
-                                                  "\"%3\"")
-                                           .arg(name)
+                          if (!ok || !(seconds > 0 || (fromZero && seconds == 0)) || seconds > max)
+                              Fail(QStringLiteral("--%1 wants seconds %2 and up to %3, not \"%4\"")
+                                           .arg(name, range)
                                            .arg(max)
                                            .arg(values.constLast()));
                           fieldMs(invocation) = static_cast<int>(std::ceil(seconds * 1000));
                       } };
 }
 
-// --- Values of the commands ---
+// A version text to compare with what a device reports, blanks at both ends aside.
+OptionDef VersionText(const QString &name, const QString &help,
+                      std::function<std::optional<QString> &(Invocation &)> field)
+{
+    return OptionDef{ { name },
+                      QStringLiteral("TEXT"),
+                      help,
+                      [=](Invocation &invocation, const QStringList &values) {
+                          const QString text = values.constLast();
+                          RequiredValue(text, QStringLiteral("--") + name, text.size());
+                          field(invocation) = protocol::Trim(text);
+                      } };
+}
 
-// A value as the window would send it, or a usage error: empty once trimmed (the window would
-// send nothing), longer than the window's field takes, or holding a control character, which on
-// the wire would end the command early and start another.
+} // namespace
+
 QByteArray RequiredValue(const QString &value, const QString &name, qsizetype maxLength)
 {
     if (protocol::Trim(value).isEmpty())
@@ -124,6 +135,10 @@ QByteArray RequiredValue(const QString &value, const QString &name, qsizetype ma
                      .arg(maxLength));
     return protocol::ToWire(value); // as typed, blanks included
 }
+
+namespace {
+
+// --- Values of the commands ---
 
 // The image as the update window loads it, cut to what the download can write: the bytes past
 // it never go out, so they are not kept. A stream (a pipe, "-" for standard input) is read to
@@ -240,6 +255,82 @@ const ResultField BlocksField{
     [](const Outcome &) { return QStringList(); }
 };
 
+const ResultField VersionAfterField{
+    QStringLiteral("versionAfter"),
+    QStringLiteral("\"versionAfter\" (flash: read on a new connection, or null)"),
+    [](const Outcome &outcome) { return TextOrNull(outcome.versionAfter); },
+    {},
+    [](const Outcome &) { return QStringList(); }
+};
+
+const ResultField AttemptsField{ QStringLiteral("attempts"),
+                                 QStringLiteral("\"attempts\""),
+                                 [](const Outcome &outcome) {
+                                     return QJsonValue(outcome.attempts);
+                                 },
+                                 {},
+                                 [](const Outcome &) { return QStringList(); } };
+
+// scan's --port, which inventory takes with its --scan; declared alike by both.
+OptionDef PortOption()
+{
+    return OptionDef{ { QStringLiteral("port") },
+                      QStringLiteral("PORT"),
+                      QStringLiteral("the port tried, 1-65535 (default %1)").arg(DefaultPort),
+                      [](Invocation &invocation, const QStringList &values) {
+                          const std::optional<quint16> number =
+                                  platform::ParsePort(values.constLast());
+                          if (!number)
+                              Fail(QStringLiteral("--port wants a port from 1 to 65535, not "
+                                                  "\"%1\"")
+                                           .arg(values.constLast()));
+                          invocation.scanPort = *number;
+                          invocation.scanPortGiven = true;
+                      } };
+}
+
+OptionDef DryRunOption(const QString &help)
+{
+    return Flag({ QStringLiteral("dry-run") }, help,
+                [](Invocation &invocation) { invocation.request.dryRun = true; });
+}
+
+void Search(Invocation &invocation, const QString &range)
+{
+    QString error;
+    const auto targets = ScanRange(range, invocation.scanPort, &error);
+    if (!targets)
+        Fail(error);
+    invocation.targets = *targets;
+    invocation.search = true;
+    invocation.request.connectTimeoutMs = ScanConnectTimeoutMs;
+}
+
+void SkipIfRunning(DeviceJob &job)
+{
+    if (job.Values().version == job.Asked().skipVersion)
+        job.Finish(QStringLiteral("skipped"));
+    else
+        job.StepDone();
+}
+
+void VerifyVersion(DeviceJob &job)
+{
+    const QString after = job.Values().versionAfter.value_or(QString());
+    if (after == job.Asked().verifyVersion)
+        job.StepDone();
+    else
+        job.Fail(QStringLiteral("the version after the flash is \"%1\", not \"%2\"")
+                         .arg(after, *job.Asked().verifyVersion));
+}
+
+// A read of inventory: unanswered, it is noted and the others still run.
+Step Optional(Step step, const QString &name)
+{
+    step.keepGoing = name;
+    return step;
+}
+
 // --- The tables ---
 
 QList<OptionDef> MakeGlobalOptions()
@@ -268,13 +359,34 @@ QList<OptionDef> MakeGlobalOptions()
         Flag({ QStringLiteral("json") },
              QStringLiteral("one JSON document on stdout instead of the report"),
              [](Invocation &invocation) { invocation.json = true; }),
+        Flag({ QStringLiteral("csv") },
+             QStringLiteral("one CSV table on stdout instead of the report (commands that read; "
+                            "failures still on stderr)"),
+             [](Invocation &invocation) { invocation.csv = true; }),
+        Flag({ QStringLiteral("events") },
+             QStringLiteral("JSON Lines on stdout as the run goes, instead of the report: "
+                            "connect, command, reply, block start and end, retry, each "
+                            "device's outcome"),
+             [](Invocation &invocation) { invocation.events = true; }),
         Flag({ QStringLiteral("trace") },
              QStringLiteral("every command, reply line and block (address, length, CRC-32) on "
                             "stderr, timestamped"),
              [](Invocation &invocation) { invocation.trace = true; }),
+        OptionDef{ { QStringLiteral("log") },
+                   QStringLiteral("FILE"),
+                   QStringLiteral("the trace of --trace appended to FILE, the report still on "
+                                  "the terminal"),
+                   [](Invocation &invocation, const QStringList &values) {
+                       invocation.logPath = values.constLast();
+                   } },
         Integer({ QStringLiteral("j"), QStringLiteral("jobs") }, QStringLiteral("N"),
                 QStringLiteral("devices handled at once"), 1, MaxJobs, DefaultJobs,
                 [](Invocation &invocation) -> int & { return invocation.jobs; }),
+        Seconds({ QStringLiteral("connect-timeout") },
+                QStringLiteral("the bound on each connection attempt (%1 s for a search)")
+                        .arg(ScanConnectTimeoutMs / 1000),
+                MaxTimeoutSeconds, DefaultConnectTimeoutMs,
+                [](Invocation &invocation) -> int & { return invocation.connectTimeoutMs; }),
         Seconds({ QStringLiteral("timeout") }, QStringLiteral("reply wait for reads and sets"),
                 MaxTimeoutSeconds, DefaultReplyTimeoutMs,
                 [](Invocation &invocation) -> int & { return invocation.request.replyTimeoutMs; }),
@@ -302,6 +414,7 @@ QList<CommandDef> MakeCommands()
     version.help = QStringLiteral("read the firmware version");
     version.plan = read(steps::ReadVersion);
     version.fields = { &VersionField };
+    version.csv = true;
     version.reportText = [](const Outcome &outcome) -> QString {
         return QStringLiteral("version ") + outcome.version.value_or(QString());
     };
@@ -311,6 +424,7 @@ QList<CommandDef> MakeCommands()
     addresses.help = QStringLiteral("read the five network addresses");
     addresses.plan = read(steps::ReadAddresses);
     addresses.fields = { &AddressesField };
+    addresses.csv = true;
     addresses.reportText = [](const Outcome &outcome) -> QString {
         return QStringLiteral("addresses ")
                 + outcome.addresses.value_or(QStringList()).join(QLatin1Char(' '));
@@ -340,6 +454,7 @@ QList<CommandDef> MakeCommands()
     mac.help = QStringLiteral("read the MAC address");
     mac.plan = read(steps::ReadMac);
     mac.fields = { &MacField };
+    mac.csv = true;
     mac.reportText = [](const Outcome &outcome) -> QString {
         return QStringLiteral("mac ") + outcome.mac.value_or(QString());
     };
@@ -371,6 +486,48 @@ QList<CommandDef> MakeCommands()
                             "written)")
                      .arg(download::MaxImageLength / (1024 * 1024)),
              [](Invocation &invocation) { invocation.allowTruncation = true; }),
+        DryRunOption(QStringLiteral("print the plan (devices, blocks with address, length and "
+                                    "CRC-32, bytes not written) and send nothing")),
+        VersionText(QStringLiteral("skip-version"),
+                    QStringLiteral("read the version first; a device that runs TEXT already is "
+                                   "\"skipped\" (a success)"),
+                    [](Invocation &invocation) -> std::optional<QString> & {
+                        return invocation.request.skipVersion;
+                    }),
+        VersionText(QStringLiteral("verify-version"),
+                    QStringLiteral("after the flash, read the version on a new connection; a "
+                                   "device that does not report TEXT fails"),
+                    [](Invocation &invocation) -> std::optional<QString> & {
+                        return invocation.request.verifyVersion;
+                    }),
+        Seconds(
+                { QStringLiteral("verify-delay") },
+                QStringLiteral("with --verify-version, the wait before the new connection"),
+                MaxTimeoutSeconds, DefaultVerifyDelayMs,
+                [](Invocation &invocation) -> int & {
+                    invocation.verifyDelayGiven = true;
+                    return invocation.request.verifyDelayMs;
+                },
+                true),
+        Integer({ QStringLiteral("max-failures") }, QStringLiteral("N"),
+                QStringLiteral("once N devices have failed, start no further one (they are "
+                               "\"not started\"); 0 for no limit"),
+                0, MaxFailuresLimit, 0,
+                [](Invocation &invocation) -> int & { return invocation.request.maxFailures; }),
+        Integer({ QStringLiteral("retries") }, QStringLiteral("N"),
+                QStringLiteral("try a device again, after a short back-off, whose connection "
+                               "failed or whose first announce got no size acknowledgement; "
+                               "never once a block byte was written"),
+                0, MaxRetries, 0,
+                [](Invocation &invocation) -> int & { return invocation.request.retries; }),
+        Seconds({ QStringLiteral("size-timeout") },
+                QStringLiteral("the wait for a block's size acknowledgement, in steps of 0.1 s"),
+                MaxTimeoutSeconds, DefaultSizeWaitMs,
+                [](Invocation &invocation) -> int & { return invocation.request.sizeWaitMs; }),
+        Seconds({ QStringLiteral("result-timeout") },
+                QStringLiteral("the wait for a block's result, in steps of 0.1 s"),
+                MaxTimeoutSeconds, DefaultResultWaitMs,
+                [](Invocation &invocation) -> int & { return invocation.request.resultWaitMs; }),
     };
     flash.help = QStringLiteral("download a firmware image: up to %1 blocks of %2 KiB from 0x%3, "
                                 "then the image's bytes from 0x%4 to addresses 0 and 0x%5")
@@ -383,38 +540,101 @@ QList<CommandDef> MakeCommands()
                          .arg(download::DownloadSequence::BlockLength, 0, 16);
     flash.prepare = [](Invocation &invocation, const QStringList &values) {
         ReadImage(invocation, values[0]);
+        if (invocation.verifyDelayGiven && !invocation.request.verifyVersion)
+            Fail(QStringLiteral("--verify-delay goes with --verify-version"));
+        invocation.sendNothing = invocation.request.dryRun;
     };
     flash.plan = [](DeviceJob &job) {
-        job.Then(steps::Download(job.Asked().image, job.Asked().baseAddress));
+        const Request &asked = job.Asked();
+        if (asked.skipVersion) {
+            job.Then(steps::ReadVersion());
+            job.Then(steps::Check(SkipIfRunning));
+        }
+        job.Then(steps::Download(asked.image, asked.baseAddress));
+        if (asked.verifyVersion) {
+            // The device may restart into the new firmware: a connection of its own, later.
+            job.Then(steps::Disconnect(asked.verifyDelayMs));
+            job.Then(steps::Connect());
+            job.Then(steps::ReadVersionAfter());
+            job.Then(steps::Check(VerifyVersion));
+        }
     };
-    flash.fields = { &BlocksField, &CutField };
+    flash.fields = { &BlocksField, &CutField, &VersionField, &VersionAfterField, &AttemptsField };
     flash.reportText = [](const Outcome &outcome) -> QString {
+        if (outcome.status == QLatin1String("skipped"))
+            return QStringLiteral("skipped: runs ") + outcome.version.value_or(QString());
         qint64 bytes = 0;
         for (const BlockResult &block : outcome.blocks)
             bytes += block.length;
-        return QStringLiteral("Update Complete: %1 %2, %3 bytes")
-                .arg(outcome.blocks.size())
-                .arg(outcome.blocks.size() == 1 ? QStringLiteral("block")
-                                                : QStringLiteral("blocks"))
-                .arg(bytes);
+        QString text = QStringLiteral("Update Complete: %1 %2, %3 bytes")
+                               .arg(outcome.blocks.size())
+                               .arg(outcome.blocks.size() == 1 ? QStringLiteral("block")
+                                                               : QStringLiteral("blocks"))
+                               .arg(bytes);
+        if (outcome.versionAfter)
+            text += QStringLiteral("; runs ") + *outcome.versionAfter;
+        if (outcome.attempts > 1)
+            text += QStringLiteral("; %1 attempts").arg(outcome.attempts);
+        return text;
     };
+
+    CommandDef inventory;
+    inventory.name = QStringLiteral("inventory");
+    inventory.options = {
+        OptionDef{ { QStringLiteral("scan") },
+                   QStringLiteral("RANGE"),
+                   QStringLiteral("the devices that answer in RANGE (as scan finds them), "
+                                  "instead of the devices given"),
+                   [](Invocation &invocation, const QStringList &values) {
+                       invocation.scanRange = values.constLast();
+                   } },
+        PortOption(),
+    };
+    inventory.help = QStringLiteral("version, addresses and MAC of each device, one connection "
+                                    "each; a read that fails leaves the others standing. Its CSV "
+                                    "is a plan for apply");
+    inventory.csv = true;
+    inventory.table = true;
+    inventory.prepare = [](Invocation &invocation, const QStringList &) {
+        if (invocation.scanRange.isEmpty()) {
+            if (invocation.scanPortGiven)
+                Fail(QStringLiteral("--port goes with --scan"));
+            return;
+        }
+        if (!invocation.deviceTexts.isEmpty() || !invocation.devicesFile.isNull())
+            Fail(QStringLiteral("--scan takes the place of -d and --devices"));
+        Search(invocation, invocation.scanRange);
+    };
+    inventory.plan = [](DeviceJob &job) {
+        job.Then(Optional(steps::ReadVersion(), VersionField.name));
+        job.Then(Optional(steps::ReadAddresses(), AddressesField.name));
+        job.Then(Optional(steps::ReadMac(), MacField.name));
+    };
+    inventory.fields = { &VersionField, &AddressesField, &MacField };
+    inventory.reportText = [](const Outcome &) -> QString { return QString(); };
+
+    CommandDef apply;
+    apply.name = QStringLiteral("apply");
+    apply.arguments = { QStringLiteral("FILE") };
+    apply.options = { DryRunOption(
+            QStringLiteral("say per device what differs, sending only the reads")) };
+    apply.help = QStringLiteral("bring each device of the CSV plan FILE (device,%1[,mac]; see "
+                                "Plans) to it: read, "
+                                "set what differs, read back; \"unchanged\", \"changed\" or failed "
+                                "with what differs")
+                         .arg(PlanColumns.join(QLatin1Char(',')));
+    apply.devices = Devices::File;
+    apply.prepare = [](Invocation &invocation, const QStringList &values) {
+        ReadPlanFile(invocation, values[0]);
+    };
+    apply.plan = PlanApply;
+    apply.fields = { &AddressesField, &MacField, &ChangesField, &MovedToField };
+    apply.reportText = ApplyReportText;
 
     CommandDef scan;
     scan.name = QStringLiteral("scan");
     scan.arguments = { QStringLiteral("RANGE") };
-    scan.options = {
-        OptionDef{ { QStringLiteral("port") },
-                   QStringLiteral("PORT"),
-                   QStringLiteral("the port tried, 1-65535 (default %1)").arg(DefaultPort),
-                   [](Invocation &invocation, const QStringList &values) {
-                       const std::optional<quint16> number =
-                               platform::ParsePort(values.constLast());
-                       if (!number)
-                           Fail(QStringLiteral("--port wants a port from 1 to 65535, not \"%1\"")
-                                        .arg(values.constLast()));
-                       invocation.scanPort = *number;
-                   } },
-    };
+    scan.options = { PortOption() };
     scan.help = QStringLiteral("find devices in A.B.C.D/N (N >= %1) or A.B.C.D-E: every address "
                                "is tried (connect bound %2 s, then a version read); those that "
                                "answer are listed")
@@ -423,18 +643,15 @@ QList<CommandDef> MakeCommands()
     scan.devices = Devices::Range;
     scan.connectTimeoutMs = ScanConnectTimeoutMs;
     scan.search = true;
+    scan.csv = true;
     scan.prepare = [](Invocation &invocation, const QStringList &values) {
-        QString error;
-        const auto range = ScanRange(values[0], invocation.scanPort, &error);
-        if (!range)
-            Fail(error);
-        invocation.targets = *range;
+        Search(invocation, values[0]);
     };
     scan.plan = read(steps::ReadVersion);
     scan.fields = { &VersionField };
     scan.reportText = version.reportText;
 
-    return { version, addresses, setAddresses, mac, setMac, flash, scan };
+    return { version, addresses, setAddresses, mac, setMac, flash, inventory, apply, scan };
 }
 
 } // namespace

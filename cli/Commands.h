@@ -24,6 +24,15 @@ struct UsageError
 };
 [[noreturn]] void Fail(const QString &text);
 
+// What the windows' fields take.
+inline constexpr qsizetype AddressFieldLength = 15;
+inline constexpr qsizetype MacFieldLength = 12;
+
+// A value as the window would send it, or a usage error naming it by `name`: empty once
+// trimmed (the window would send nothing), longer than `maxLength`, or holding a control
+// character, which on the wire would end the command early and start another.
+QByteArray RequiredValue(const QString &value, const QString &name, qsizetype maxLength);
+
 struct OptionDef
 {
     enum class Group { Devices, General };
@@ -58,6 +67,7 @@ struct CommandDef
         Given, // -d, --devices or QL_T36.ini
         One, // the same, and exactly one of them
         Range, // the command's own argument
+        File, // listed in the command's own file
     };
 
     QString name;
@@ -67,8 +77,12 @@ struct CommandDef
     Devices devices = Devices::Given;
     int connectTimeoutMs = DefaultConnectTimeoutMs;
     // Looks for devices: an address without one is no failure, and only those that answered
-    // are listed.
+    // (gave their version) are listed.
     bool search = false;
+    // Its fields have CSV columns, so --csv goes with it.
+    bool csv = false;
+    // The human report is one table at the end rather than a line per device.
+    bool table = false;
     // Reads the command's values (as many as `arguments`) into the invocation, after the
     // options; throws UsageError.
     std::function<void(Invocation &, const QStringList &values)> prepare;

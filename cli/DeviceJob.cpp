@@ -2,8 +2,12 @@
 
 #include "Commands.h"
 #include "Console.h"
+#include "DeviceLock.h"
+#include "Steps.h"
 
 #include "platform/SocketErrors.h"
+
+#include <algorithm>
 
 namespace cli {
 
@@ -11,29 +15,36 @@ using core::DeviceLink;
 
 namespace {
 
-// The link's text with the plain words for its Winsock code.
+// Between attempts: long enough for a device that was busy or rebooting, short for a site.
+constexpr int FirstBackOffMs = 500;
+constexpr int MaxBackOffMs = 4000;
+
+// The download counts its waits in 100 ms ticks.
+int Ticks(int ms)
+{
+    return std::max(1, (ms + 99) / 100);
+}
+
+} // namespace
+
 QString WithCause(const QString &text, int code)
 {
     const QString cause = platform::WsaErrorName(code);
     return cause.isEmpty() ? OneLine(text) : OneLine(text) + QStringLiteral(" (%1)").arg(cause);
 }
 
-} // namespace
-
 DeviceJob::DeviceJob(const Target &target, const Request &request, QObject *parent)
-    : QObject(parent), m_request(request), m_replyTimer(this), m_settleTimer(this)
+    : QObject(parent), m_request(request), m_replyTimer(this), m_backOffTimer(this)
 {
     m_outcome.target = target;
     m_replyTimer.setSingleShot(true);
     m_replyTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_replyTimer, &QTimer::timeout, this, &DeviceJob::ReplyTimedOut);
-    m_settleTimer.setSingleShot(true);
-    m_settleTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_settleTimer, &QTimer::timeout, this, [this] {
-        m_session.DiscardReceived();
-        RunNext();
-    });
+    m_backOffTimer.setSingleShot(true);
+    connect(&m_backOffTimer, &QTimer::timeout, this, &DeviceJob::Begin);
 }
+
+DeviceJob::~DeviceJob() = default;
 
 void DeviceJob::ReplyTimedOut()
 {
@@ -46,7 +57,12 @@ void DeviceJob::ReplyTimedOut()
         text += QStringLiteral("; 1 other line received, see --trace");
     else if (m_ignoredLines > 1)
         text += QStringLiteral("; %1 other lines received, see --trace").arg(m_ignoredLines);
-    Fail(text);
+    if (m_keepGoing.isEmpty()) {
+        Fail(text);
+        return;
+    }
+    m_readErrors.append(m_keepGoing + QStringLiteral(": ") + text);
+    StepDone();
 }
 
 double DeviceJob::Seconds() const
@@ -62,33 +78,61 @@ void DeviceJob::Then(Step step)
 void DeviceJob::Start()
 {
     m_clock.start();
-    m_request.command->plan(*this);
+    QString error;
+    m_lock = LockDevice(m_outcome.target, &error);
+    if (!m_lock) {
+        if (error == QLatin1String(BusyText))
+            m_outcome.status = QStringLiteral("busy");
+        End(false, error);
+        return;
+    }
     DeviceLink &link = m_session.Link();
     link.SetAddress(m_outcome.target.host);
     link.SetPort(QString::number(m_outcome.target.port));
     link.SetConnectTimeout(m_request.connectTimeoutMs);
     m_session.SetStrictReplies(true);
+    m_session.SetDownloadWaits(Ticks(m_request.sizeWaitMs), Ticks(m_request.resultWaitMs));
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
-    // The first connection runs the steps; one the link may open later for held commands
-    // does not start them again.
-    connect(&link, &DeviceLink::connected, this, [this] {
-        disconnect(&m_session.Link(), &DeviceLink::connected, this, nullptr);
-        // Reading before writing is the only way to tell a greeting or a stale reply from an
-        // answer: whatever comes before the first command is ignored.
-        if (m_request.settleMs > 0)
-            m_settleTimer.start(m_request.settleMs);
-        else
-            RunNext();
-    });
-    connect(&link, &DeviceLink::connectFailed, this,
-            [this](const QString &text, int code) { Fail(WithCause(text, code)); });
+    connect(&m_session, &core::DeviceSession::blockSent, this, [this] { m_wroteBlock = true; });
     // A lost connection ends the device's run at once; a step that waits on its own (a
     // download) says itself which block it cut.
     connect(&link, &DeviceLink::connectionLost, this, [this](const QString &text, int code) {
+        if (m_backOffTimer.isActive())
+            return;
         if (m_stepContext == nullptr || m_wait == Step::Wait::Reply)
             Fail(WithCause(text, code));
     });
-    link.BeginConnect();
+    Begin();
+}
+
+void DeviceJob::Begin()
+{
+    ++m_outcome.attempts;
+    m_steps.clear();
+    Then(steps::Connect());
+    m_request.command->plan(*this);
+    RunNext();
+}
+
+bool DeviceJob::Retry(const QString &why)
+{
+    if (m_done || m_wroteBlock || m_outcome.attempts > m_request.retries)
+        return false;
+    const int attempt = m_outcome.attempts;
+    EndStep();
+    m_steps.clear();
+    // What this attempt read goes with it.
+    Outcome fresh;
+    fresh.target = m_outcome.target;
+    fresh.attempts = attempt;
+    m_outcome = fresh;
+    m_readErrors.clear();
+    m_backOffTimer.start(std::min(MaxBackOffMs, FirstBackOffMs << std::min(attempt - 1, 8)));
+    // Nothing of the block was written; whatever the device opened goes with its connection.
+    m_session.AbortDownload();
+    m_session.Link().Abort();
+    Q_EMIT retrying(OneLine(why), attempt + 1);
+    return true;
 }
 
 void DeviceJob::RunNext()
@@ -96,12 +140,13 @@ void DeviceJob::RunNext()
     if (m_done)
         return;
     if (m_steps.isEmpty()) {
-        End(true, QString());
+        End(m_readErrors.isEmpty(), m_readErrors.join(QStringLiteral("; ")));
         return;
     }
     const Step step = m_steps.takeFirst();
     m_wait = step.wait;
     m_answer = step.answer;
+    m_keepGoing = step.keepGoing;
     m_ignoredLines = 0;
     m_stepContext = new QObject(this);
     if (m_wait == Step::Wait::Reply)
@@ -128,7 +173,7 @@ void DeviceJob::StepDone()
         return;
     EndStep();
     if (m_steps.isEmpty()) {
-        End(true, QString());
+        RunNext();
         return;
     }
     // From the loop: the session is still handing over the reply that ended this step.
@@ -138,6 +183,18 @@ void DeviceJob::StepDone()
 void DeviceJob::Fail(const QString &error)
 {
     End(false, error);
+}
+
+void DeviceJob::Finish(const QString &status)
+{
+    m_outcome.status = status;
+    End(true, QString());
+}
+
+void DeviceJob::Forgo(const QString &status)
+{
+    m_outcome.status = status;
+    End(false, status);
 }
 
 void DeviceJob::AddBlock(const BlockResult &block)
@@ -152,7 +209,7 @@ void DeviceJob::End(bool ok, const QString &error, Ending how)
         return;
     m_done = true;
     EndStep();
-    m_settleTimer.stop();
+    m_backOffTimer.stop();
     m_steps.clear();
     disconnect(&m_session, nullptr, this, nullptr);
     disconnect(&m_session.Link(), nullptr, this, nullptr);
@@ -162,8 +219,12 @@ void DeviceJob::End(bool ok, const QString &error, Ending how)
         m_session.Link().Abort();
     else
         m_session.Link().CloseLink();
+    // Released once the job writes nothing more.
+    m_lock.reset();
     m_outcome.ok = ok;
     m_outcome.error = OneLine(error);
+    if (m_outcome.status.isEmpty())
+        m_outcome.status = ok ? QStringLiteral("ok") : QStringLiteral("failed");
     m_outcome.seconds = Seconds();
     Q_EMIT finished();
 }
@@ -179,6 +240,7 @@ void DeviceJob::Interrupt()
         error += QString::asprintf(": block 0x%08x cut after %lld of %d bytes", block->address,
                                    static_cast<long long>(block->written), block->length);
     }
+    m_outcome.status = QStringLiteral("interrupted");
     End(false, error, Ending::Abort);
 }
 

@@ -6,10 +6,12 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QLockFile>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 namespace cli {
 
@@ -20,7 +22,8 @@ struct Step
 {
     enum class Wait {
         Reply, // bounded by the reply wait; a lost connection ends it
-        Own, // bounded by the step's own waits (a download's), which see a lost connection too
+        Own, // bounded by the step's own waits (a connect's, a download's), which see a lost
+        // connection too
     };
     Wait wait = Wait::Reply;
     // The reply prefix a Reply step waits for ("ACK_REC_IP:"), for its time-out's message.
@@ -28,25 +31,34 @@ struct Step
     // Sends the step's command and ends it with job.StepDone() or job.Fail(). Connections made
     // with `context` are cut when the step ends.
     std::function<void(DeviceJob &job, QObject *context)> start;
+    // A read that may go unanswered: its time-out is noted under this name ("mac") and the job
+    // goes on, so the other reads still report. Empty: a time-out ends the job.
+    QString keepGoing;
 };
 
-// One device's part of the run on its own session: connect (never the waiting form), let the
-// connection settle, then its steps one after another on that connection, and close. Replies
-// are strict: only a line that answers what was written counts. Everything it waits for is
-// bounded: the connect by the link, a reply by the reply timer, a flash by the download's own
-// waits.
+// The link's text with the plain words for its Winsock code.
+QString WithCause(const QString &text, int code);
+
+// One device's part of the run on its own session, under the device's lock: connect (never the
+// waiting form), let the connection settle, then the command's steps one after another on that
+// connection, and close. Replies are strict: only a line that answers what was written counts.
+// Everything it waits for is bounded: the connect by the link, a reply by the reply timer, a
+// flash by the download's own waits.
 class DeviceJob : public QObject
 {
     Q_OBJECT
 
 public:
     DeviceJob(const Target &target, const Request &request, QObject *parent = nullptr);
+    ~DeviceJob() override;
 
     void Start();
     // Stops at once: no further byte to the device, a block under way has its connection reset,
     // never continued, and is named in the outcome. The outcome says "interrupted" unless the
     // job was done already.
     void Interrupt();
+    // Ends a job that will not start, with `status` ("not started") as its error too.
+    void Forgo(const QString &status);
 
     bool IsDone() const { return m_done; }
     const Outcome &Result() const { return m_outcome; }
@@ -60,15 +72,23 @@ public:
     Outcome &Values() { return m_outcome; }
     void StepDone();
     void Fail(const QString &error);
+    // Ends the job now as a success that says `status` ("skipped", "unchanged"); the steps left
+    // do not run.
+    void Finish(const QString &status);
+    // Starts the device's part over on a fresh connection after a short back-off, if attempts
+    // are left and not a block byte has been written; false otherwise (the caller fails).
+    bool Retry(const QString &why);
     void AddBlock(const BlockResult &block);
 
 Q_SIGNALS:
     void blockFinished(const cli::BlockResult &block);
+    void retrying(const QString &why, int attempt);
     void finished();
 
 private:
     enum class Ending { Close, Abort };
 
+    void Begin();
     void RunNext();
     void EndStep();
     void ReplyTimedOut();
@@ -76,13 +96,17 @@ private:
 
     Request m_request;
     core::DeviceSession m_session;
+    std::unique_ptr<QLockFile> m_lock;
     QList<Step> m_steps; // still to run
     Step::Wait m_wait = Step::Wait::Own; // of the step under way
     QObject *m_stepContext = nullptr;
     QString m_answer; // of the step under way
+    QString m_keepGoing; // of the step under way
+    QStringList m_readErrors; // of reads that went on regardless
     int m_ignoredLines = 0; // since the step under way began
+    bool m_wroteBlock = false;
     QTimer m_replyTimer;
-    QTimer m_settleTimer;
+    QTimer m_backOffTimer;
     QElapsedTimer m_clock;
     Outcome m_outcome;
     bool m_done = false;

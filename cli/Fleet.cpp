@@ -3,7 +3,7 @@
 namespace cli {
 
 Fleet::Fleet(const QList<Target> &targets, const Request &request, int jobs, QObject *parent)
-    : QObject(parent), m_limit(jobs)
+    : QObject(parent), m_limit(jobs), m_maxFailures(request.maxFailures)
 {
     for (const Target &target : targets) {
         auto *job = new DeviceJob(target, request, this);
@@ -22,6 +22,15 @@ void Fleet::Start()
 
 void Fleet::StartMore()
 {
+    if (m_maxFailures > 0 && m_failures >= m_maxFailures) {
+        while (m_next < m_jobs.size()) {
+            DeviceJob *job = m_jobs[m_next++];
+            // Said at once, not from the loop: the run may be over before it comes back.
+            disconnect(job, &DeviceJob::finished, this, nullptr);
+            job->Forgo(QStringLiteral("not started"));
+            Q_EMIT deviceFinished(job->Result());
+        }
+    }
     while (!m_interrupted && m_running < m_limit && m_next < m_jobs.size()) {
         DeviceJob *job = m_jobs[m_next++];
         ++m_running;
@@ -39,6 +48,8 @@ void Fleet::OnJobFinished(const DeviceJob *job)
     if (m_over)
         return;
     --m_running;
+    if (job->Result().status == QLatin1String("failed"))
+        ++m_failures;
     Q_EMIT deviceFinished(job->Result());
     StartMore();
 }

@@ -9,7 +9,9 @@
 namespace cli {
 
 // Every device of the run, each on its own job, up to `jobs` of them at once in this one thread.
-// A job that ends makes room for the next, so a slow or dead device holds up no other.
+// A job that ends makes room for the next, so a slow or dead device holds up no other. Once the
+// request's most failures have been reached, no further job starts: those left are "not
+// started" (with -j 1 and at most 1 failure, the first device is a canary).
 class Fleet : public QObject
 {
     Q_OBJECT
@@ -37,6 +39,8 @@ private:
 
     QList<DeviceJob *> m_jobs;
     int m_limit;
+    int m_maxFailures;
+    int m_failures = 0;
     qsizetype m_next = 0;
     int m_running = 0;
     bool m_interrupted = false;

@@ -1,6 +1,8 @@
 #include "Options.h"
 
 #include "Commands.h"
+#include "DeviceLock.h"
+#include "Report.h"
 
 #include <QCommandLineParser>
 
@@ -134,13 +136,33 @@ Invocation Parse(const QStringList &arguments, const QString &programFolder)
     Request &request = invocation.request;
     request.command = command;
     request.connectTimeoutMs = command->connectTimeoutMs;
+    invocation.search = command->search;
     const bool devicesGiven = !invocation.deviceTexts.isEmpty() || !invocation.devicesFile.isNull();
     if (command->devices == CommandDef::Devices::Range && devicesGiven)
         Fail(QStringLiteral("%1 takes a range, not devices").arg(command->name));
+    if (command->devices == CommandDef::Devices::File && devicesGiven)
+        Fail(QStringLiteral("%1 takes its devices from %2, not from -d or --devices")
+                     .arg(command->name, command->arguments.constFirst()));
     if (command->prepare)
         command->prepare(invocation, values);
-    if (command->devices != CommandDef::Devices::Range)
+    const bool ownDevices = command->devices == CommandDef::Devices::Range
+            || command->devices == CommandDef::Devices::File || invocation.search;
+    if (!ownDevices)
         ResolveTargets(invocation, *command, programFolder);
+    if (invocation.connectTimeoutMs > 0)
+        request.connectTimeoutMs = invocation.connectTimeoutMs;
+
+    // One thing on stdout.
+    if (int(invocation.json) + int(invocation.csv) + int(invocation.events) > 1)
+        Fail(QStringLiteral("--json, --csv and --events go one at a time"));
+    if (invocation.csv && !command->csv) {
+        QStringList reading;
+        for (const CommandDef &each : Commands()) {
+            if (each.csv)
+                reading.append(each.name);
+        }
+        Fail(QStringLiteral("--csv goes with %1 only").arg(reading.join(QStringLiteral(", "))));
+    }
     return invocation;
 }
 
@@ -191,9 +213,15 @@ QString CommandEntries()
     for (const CommandDef &command : Commands()) {
         QStringList usage{ command.name };
         usage += command.arguments;
+        QStringList spelled = usage;
         for (const OptionDef &option : command.options)
-            usage.append(QLatin1Char('[') + option.Synopsis() + QLatin1Char(']'));
-        text += Entry(QStringLiteral("  ") + usage.join(QLatin1Char(' ')), command.help);
+            spelled.append(QLatin1Char('[') + option.Synopsis() + QLatin1Char(']'));
+        // Options that do not fit on the line are named below it only.
+        QString line = QStringLiteral("  ") + spelled.join(QLatin1Char(' '));
+        if (line.size() > HelpWidth)
+            line = QStringLiteral("  ") + usage.join(QLatin1Char(' '))
+                    + QStringLiteral(" [OPTIONS]");
+        text += Entry(line, command.help);
         for (const OptionDef &option : command.options)
             text += Entry(QStringLiteral("      ") + option.Synopsis(), option.help);
     }
@@ -259,9 +287,10 @@ QString HelpText()
                     "commands."))
             + QStringLiteral("\nCommands:\n") + CommandEntries() + QStringLiteral("\nOptions:\n")
             + OptionEntries(OptionDef::Group::General) + QLatin1Char('\n')
-            + Wrapped(QStringLiteral("A connection attempt is bound to %1 s%2. A flash waits %3 s "
-                                     "for a block's size acknowledgement and %4 s for its result, "
-                                     "as the update window does.")
+            + Wrapped(QStringLiteral("A connection attempt is bound to %1 s%2 (--connect-timeout). "
+                                     "A flash waits %3 s for a block's size acknowledgement and "
+                                     "%4 s for its result, as the update window does "
+                                     "(--size-timeout, --result-timeout).")
                               .arg(DefaultConnectTimeoutMs / 1000)
                               .arg(OtherConnectTimeouts())
                               .arg(download::DownloadSequence::SizeWaitTicks / 10)
@@ -280,34 +309,66 @@ QString HelpText()
                     "end."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
-                    "Report: one line per device in the order given (failures on stderr, naming "
-                    "the device and what happened, with the Winsock-numbered code and its cause "
-                    "where there is one), then a summary. A device's texts are shown with control "
-                    "characters escaped (\\x1b). A flash shows a live progress line per device "
-                    "on a terminal, otherwise a line per block."))
+                    "Plans (apply FILE): CSV (RFC 4180) whose header names its columns: device "
+                    "(HOST[:PORT]), ip, dp310, mask, gateway, multicast and, if wanted, mac; a "
+                    "version column (as inventory writes it) is ignored, any other refused. Lines "
+                    "starting with # are comments; an empty cell leaves that value as it is. "
+                    "Every row is checked before any device is contacted, with the checks of "
+                    "set-addresses and set-mac; a device listed twice, or one IP or MAC planned "
+                    "for two devices, is refused. A device whose IP is set has moved: the report "
+                    "says where it is now."))
+            + QLatin1Char('\n')
+            + Wrapped(QStringLiteral("Locks: a device is driven by one run at a time. Each run "
+                                     "holds a lock file "
+                                     "per device (named by address and port, in the runtime folder "
+                                     "or else the "
+                                     "temporary folder) while it drives it; a device another run "
+                                     "holds reports "
+                                     "\"%1\".")
+                              .arg(QLatin1String(BusyText)))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
-                              "JSON: {\"command\", \"ok\": <count>, \"failed\": <count>, "
-                              "\"devices\": [{\"device\": \"HOST:PORT\", \"ok\", \"error\": null "
-                              "or text, \"seconds\", and %1}]}. For flash, \"image\": "
-                              "{\"length\", \"notWritten\"}. For scan, \"devices\" holds "
-                              "those that answered, with \"version\"; \"ok\" counts them, "
-                              "\"failed\" the addresses that did not answer, and \"scanned\" all "
-                              "addresses tried.")
+                    "Report: one line per device in the order given (failures on stderr, naming "
+                    "the device and what happened, with the Winsock-numbered code and its cause "
+                    "where there is one), then a summary; inventory prints a table. A device's "
+                    "texts are shown with control characters escaped (\\x1b). A flash shows a "
+                    "live progress line per device on a terminal, otherwise a line per block."))
+            + QLatin1Char('\n')
+            + Wrapped(QStringLiteral(
+                              "JSON: {\"command\", \"toolVersion\", \"formatVersion\": %1, "
+                              "\"startTime\", \"endTime\" (UTC), \"ok\": <count>, \"failed\": "
+                              "<count>, \"devices\": [{\"device\": \"HOST:PORT\", \"ok\", "
+                              "\"status\", \"error\": null or text, \"seconds\", and %2}]}. "
+                              "\"status\" is ok, failed, skipped, not started, busy, interrupted; "
+                              "for apply unchanged, changed or would change; for a dry run "
+                              "planned. For flash, \"image\": {\"length\", \"notWritten\", "
+                              "\"sha256\", \"blocks\": [{\"phase\", \"address\", \"offset\", "
+                              "\"length\", \"crc32\"}]}; a dry run adds \"dryRun\": true. For "
+                              "scan and inventory --scan, \"devices\" holds those that answered; "
+                              "\"scanned\" counts all addresses tried.")
+                              .arg(FormatVersion)
                               .arg(JsonFields()))
+            + QLatin1Char('\n')
+            + Wrapped(QStringLiteral(
+                    "Events: one JSON object a line, each with \"seq\" (from 1), \"time\" (UTC), "
+                    "\"device\" (null for the run's own) and \"event\": run start, connect, "
+                    "connect failed, command, reply (with \"ignored\"), block start, block end, "
+                    "retry, outcome (the device's entry as in the JSON document), run end."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Ctrl-C (SIGINT) or SIGTERM stops every device at once: no further byte is "
                     "sent, a block under way has its connection reset and is named, and the "
                     "report lists each device's outcome so far, \"interrupted\" for those not "
-                    "done. A report that cannot be written (a full disk, a closed pipe) ends the "
-                    "run too."))
+                    "done. A report or log that cannot be written (a full disk, a closed pipe) "
+                    "ends the run too."))
             + QStringLiteral(
                     "\n"
                     "Exit status:\n"
-                    "  0    every device succeeded (scan: at least one device answered)\n"
-                    "  1    a device failed: unreachable, refused, timed out, a set or a block\n"
-                    "       refused (scan: none answered); or the report could not be written\n"
+                    "  0    every device succeeded or was skipped (scan: at least one device\n"
+                    "       answered)\n"
+                    "  1    a device failed: unreachable, refused, timed out, a set, a block or\n"
+                    "       a version refused, busy or not started (scan: none answered); or\n"
+                    "       the report could not be written\n"
                     "  2    usage or input error, found before any device is contacted\n"
                     "  130  interrupted by SIGINT (Ctrl-C)\n"
                     "  143  interrupted by SIGTERM\n"
@@ -315,6 +376,10 @@ QString HelpText()
                     "Examples:\n"
                     "  ql-t36-cli -d 10.0.0.7 version\n"
                     "  ql-t36-cli --devices plant.txt --json flash firmware.bin\n"
+                    "  ql-t36-cli -j 1 --max-failures 1 --devices plant.txt flash \\\n"
+                    "      --skip-version 2.10 --verify-version 2.10 firmware.bin\n"
+                    "  ql-t36-cli --devices plant.txt --csv inventory > plant.csv\n"
+                    "  ql-t36-cli apply --dry-run plant.csv\n"
                     "  ql-t36-cli scan 10.0.0.0/24\n");
 }
 

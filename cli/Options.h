@@ -22,7 +22,14 @@ struct Invocation
     QList<Target> targets;
     int jobs = DefaultJobs;
     bool json = false;
+    bool csv = false;
+    bool events = false;
     bool trace = false;
+    QString logPath; // --log: the trace goes there too
+    // Looks for devices (scan, inventory --scan): see CommandDef::search.
+    bool search = false;
+    // flash --dry-run: the plan only, no device is contacted.
+    bool sendNothing = false;
     bool help = false;
     bool version = false;
 
@@ -32,6 +39,10 @@ struct Invocation
     // Options of one command, for its prepare().
     bool allowTruncation = false;
     quint16 scanPort = DefaultPort;
+    bool scanPortGiven = false;
+    QString scanRange; // inventory --scan
+    int connectTimeoutMs = 0; // --connect-timeout; 0: the command's own
+    bool verifyDelayGiven = false;
     // flash: the image's whole length, of which at most the first 2 MiB are in the request.
     qint64 imageLength = 0;
     // A termination signal that came while the command line was read (a blocking image read).

@@ -23,8 +23,7 @@ public:
     QString Failure() const { return m_failure; }
     // Called once, at the first write that fails.
     void OnFailure(std::function<void()> handler) { m_onFailure = std::move(handler); }
-
-protected:
+    // A write that failed, here or in a file the run writes beside (its log).
     void Failed(const QString &why);
 
 private:

@@ -53,6 +53,13 @@ void Progress::Watch(DeviceJob *job)
                                  QString::number(job->Seconds(), 'f', 1)));
         }
     });
+    // A new attempt starts from its first block again.
+    connect(job, &DeviceJob::retrying, this, [this, job] {
+        for (Running &running : m_running) {
+            if (running.job == job)
+                running = Running{ job, 0, 0 };
+        }
+    });
     if (m_live) {
         Clear();
         Draw();

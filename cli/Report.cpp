@@ -2,15 +2,17 @@
 
 #include "Commands.h"
 #include "Console.h"
+#include "Csv.h"
 #include "DeviceJob.h"
+#include "Events.h"
 #include "Fleet.h"
 #include "Output.h"
 #include "Progress.h"
 #include "Trace.h"
 
-#include <QJsonArray>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
 #include <cmath>
@@ -19,31 +21,77 @@ namespace cli {
 
 namespace {
 
+const QString ToolVersion = QStringLiteral(QLT36_VERSION);
+
 qsizetype CountOk(const QList<Outcome> &outcomes)
 {
     return std::count_if(outcomes.begin(), outcomes.end(), [](const Outcome &o) { return o.ok; });
 }
 
+// A search lists the devices that answered, and an address without a device is no failure.
+bool IsListed(bool search, const Outcome &outcome)
+{
+    return !search || outcome.version.has_value();
+}
+
+QString Time(const QDateTime &time)
+{
+    return time.toString(Qt::ISODateWithMs);
+}
+
+QString Hex(quint32 value, int digits = 0)
+{
+    return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
+}
+
 } // namespace
 
-Report::Report(const Invocation &invocation, Output &output, QObject *parent)
+Report::Report(const Invocation &invocation, Output &output, QFile *log, QObject *parent)
     : QObject(parent),
-      m_commandName(invocation.commandName),
+      m_invocation(invocation),
       m_command(*invocation.request.command),
       m_output(output),
-      m_json(invocation.json),
+      m_mode(invocation.json             ? Mode::Json
+                     : invocation.csv    ? Mode::Csv
+                     : invocation.events ? Mode::Events
+                                         : Mode::Human),
+      m_search(invocation.search),
+      m_plan(invocation.sendNothing),
       m_trace(invocation.trace),
-      m_imageLength(invocation.imageLength),
-      m_imageWritten(invocation.request.image.size())
+      m_log(log),
+      m_start(QDateTime::currentDateTimeUtc())
 {
     for (const Target &target : invocation.targets)
         m_order.append(target.Label());
     const Request &request = invocation.request;
-    if (!request.image.isEmpty() && !m_json) {
+    if (!request.image.isEmpty() && m_mode == Mode::Human && !m_plan) {
         // Trace lines in between would break the live lines' redrawing.
         m_progress = new Progress(download::PlanDownload(request.image.size(), request.baseAddress),
                                   output, output.OutIsTerminal() && !m_trace, this);
     }
+    if (m_log)
+        Log(QStringLiteral("%1 ql-t36-cli %2: %3, %4 device(s)\n")
+                    .arg(Time(m_start), ToolVersion, invocation.commandName)
+                    .arg(invocation.targets.size()));
+    if (m_mode == Mode::Events) {
+        m_events = std::make_unique<Events>(output);
+        m_events->Emit(QString(), QStringLiteral("run start"),
+                       { { QStringLiteral("command"), invocation.commandName },
+                         { QStringLiteral("devices"), invocation.targets.size() },
+                         { QStringLiteral("toolVersion"), ToolVersion },
+                         { QStringLiteral("formatVersion"), FormatVersion },
+                         { QStringLiteral("dryRun"), request.dryRun } });
+    }
+}
+
+Report::~Report() = default;
+
+void Report::Log(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8();
+    // Written through: what the log holds is there even if the run ends on a signal.
+    if (m_log->write(bytes) != bytes.size() || !m_log->flush())
+        m_output.Failed(m_log->fileName() + QStringLiteral(": ") + m_log->errorString());
 }
 
 void Report::Watch(Fleet &fleet)
@@ -54,38 +102,62 @@ void Report::Watch(Fleet &fleet)
 
 void Report::OnJobStarting(DeviceJob *job)
 {
-    if (m_trace)
-        TraceJob(*job, m_output);
+    if (m_trace || m_log) {
+        TraceJob(*job, [this](const QString &line) {
+            if (m_trace)
+                m_output.Err(line);
+            if (m_log)
+                Log(line);
+        });
+    }
+    if (m_events)
+        m_events->WatchJob(*job);
     if (m_progress) {
         m_progress->Watch(job);
         connect(job, &DeviceJob::finished, m_progress, [this, job] { m_progress->Forget(job); });
     }
 }
 
+bool Report::Listed(const Outcome &outcome) const
+{
+    return IsListed(m_search, outcome);
+}
+
 QString Report::ResultText(const Outcome &outcome) const
 {
     // A device's own text could drive the terminal.
-    if (!outcome.ok)
+    if (!outcome.ok) {
+        // Nothing was tried: the words say it all.
+        if (outcome.status == QLatin1String("busy")
+            || outcome.status == QLatin1String("not started"))
+            return EscapedText(outcome.error);
         return QStringLiteral("failed: ") + EscapedText(outcome.error);
+    }
     return EscapedText(m_command.reportText(outcome));
 }
 
 QString Report::ImageText() const
 {
-    const qint64 notWritten = m_imageLength - m_imageWritten;
-    if (m_imageLength == 0 || notWritten <= 0)
+    const qint64 written = m_invocation.request.image.size();
+    const qint64 notWritten = m_invocation.imageLength - written;
+    if (m_invocation.imageLength == 0 || notWritten <= 0)
         return QString();
     return QStringLiteral("The image is %1 bytes long; a flash writes its first %2, so its last "
                           "%3 %4 not written.\n")
-            .arg(m_imageLength)
-            .arg(m_imageWritten)
+            .arg(m_invocation.imageLength)
+            .arg(written)
             .arg(notWritten)
             .arg(notWritten == 1 ? QStringLiteral("byte is") : QStringLiteral("bytes are"));
 }
 
 void Report::OnDeviceFinished(const Outcome &outcome)
 {
-    if (m_json)
+    if (m_events) {
+        m_told.insert(outcome.target.Label());
+        m_events->Emit(outcome.target.Label(), QStringLiteral("outcome"), DeviceEntry(outcome));
+        return;
+    }
+    if (m_mode == Mode::Json)
         return;
     m_finished.insert(outcome.target.Label(), outcome);
     // Copied, not taken: GCC 12 at -O3 (the Windows build) takes the optional members of a
@@ -101,8 +173,10 @@ void Report::OnDeviceFinished(const Outcome &outcome)
 
 void Report::Print(const Outcome &outcome)
 {
-    // A search lists what answered; an address without a device is no failure.
-    if (m_command.search && !outcome.ok)
+    if (!Listed(outcome))
+        return;
+    // A table says the values at the end; failures are said as they come.
+    if (outcome.ok && (m_mode == Mode::Csv || m_command.table))
         return;
     // One arg() call: a device's text may hold "%1" itself.
     const QString line = QStringLiteral("%1  %2  (%3 s)\n")
@@ -114,10 +188,150 @@ void Report::Print(const Outcome &outcome)
         outcome.ok ? m_output.Out(line) : m_output.Err(line);
 }
 
+QString Report::Table(const QList<Outcome> &outcomes) const
+{
+    QList<QStringList> rows;
+    QStringList header{ QStringLiteral("DEVICE") };
+    for (const ResultField *field : m_command.fields) {
+        for (const QString &column : field->csvColumns)
+            header.append(column.toUpper());
+    }
+    rows.append(header);
+    for (const Outcome &outcome : outcomes) {
+        if (!Listed(outcome))
+            continue;
+        QStringList row{ outcome.target.Label() };
+        for (const ResultField *field : m_command.fields) {
+            for (const QString &cell : field->csv(outcome))
+                row.append(cell.isEmpty() ? QStringLiteral("-") : EscapedText(cell));
+        }
+        rows.append(row);
+    }
+    QList<qsizetype> widths(header.size(), 0);
+    for (const QStringList &row : std::as_const(rows)) {
+        for (qsizetype i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    }
+    QString table;
+    for (const QStringList &row : std::as_const(rows)) {
+        QString line;
+        for (qsizetype i = 0; i < row.size(); ++i)
+            line += row[i].leftJustified(widths[i] + 2);
+        table += line.trimmed() + QLatin1Char('\n');
+    }
+    return table;
+}
+
+QString Report::Summary(const QList<Outcome> &outcomes, int signalNumber) const
+{
+    const QString ending = signalNumber != 0 ? QStringLiteral(" (interrupted)") : QString();
+    if (m_search) {
+        const auto answered = std::count_if(outcomes.begin(), outcomes.end(),
+                                            [this](const Outcome &o) { return Listed(o); });
+        return QStringLiteral("%1 addresses scanned, %2 answered%3\n")
+                .arg(outcomes.size())
+                .arg(answered)
+                .arg(ending);
+    }
+    // What else became of the devices, in the order first seen.
+    QStringList statuses;
+    QHash<QString, int> counts;
+    for (const Outcome &outcome : outcomes) {
+        if (outcome.status == QLatin1String("ok") || outcome.status == QLatin1String("failed"))
+            continue;
+        if (!counts.contains(outcome.status))
+            statuses.append(outcome.status);
+        ++counts[outcome.status];
+    }
+    QStringList tally;
+    for (const QString &status : std::as_const(statuses))
+        tally.append(QStringLiteral("%1 %2").arg(counts.value(status)).arg(status));
+    const qsizetype ok = CountOk(outcomes);
+    return QStringLiteral("%1 ok, %2 failed%3%4\n")
+            .arg(ok)
+            .arg(outcomes.size() - ok)
+            .arg(tally.isEmpty() ? QString()
+                                 : QStringLiteral(" (") + tally.join(QStringLiteral(", "))
+                                 + QLatin1Char(')'))
+            .arg(ending);
+}
+
+QString Report::PlanText(const QList<Outcome> &outcomes) const
+{
+    const Request &request = m_invocation.request;
+    const QJsonObject image = ImageEntry();
+    QString text = QStringLiteral("Dry run: nothing is sent.\nImage: %1 bytes, SHA-256 %2\n")
+                           .arg(m_invocation.imageLength)
+                           .arg(image.value(QLatin1String("sha256")).toString());
+    const download::DownloadPlan plan =
+            download::PlanDownload(request.image.size(), request.baseAddress);
+    const QJsonArray blocks = image.value(QLatin1String("blocks")).toArray();
+    text += QStringLiteral("Blocks, each sent to every device:\n");
+    for (qsizetype i = 0; i < plan.blocks.size(); ++i) {
+        const download::PlannedBlock &block = plan.blocks[i];
+        text += QStringLiteral("  phase %1  address %2  length %3  from offset %4  CRC-32 %5\n")
+                        .arg(block.phase)
+                        .arg(Hex(block.address, 8), Hex(quint32(block.length)),
+                             Hex(quint32(block.offset)),
+                             Hex(quint32(blocks[i][QLatin1String("crc32")].toInteger()), 8));
+    }
+    text += QStringLiteral("%1 bytes in %2 %3; %4 bytes of the image not written.\n")
+                    .arg(plan.bytes)
+                    .arg(plan.blocks.size())
+                    .arg(plan.blocks.size() == 1 ? QStringLiteral("block")
+                                                 : QStringLiteral("blocks"))
+                    .arg(download::BytesNotWritten(m_invocation.imageLength));
+    text += QStringLiteral("Devices (%1, up to %2 at once):\n")
+                    .arg(outcomes.size())
+                    .arg(m_invocation.jobs);
+    for (const Outcome &outcome : outcomes)
+        text += QStringLiteral("  ") + outcome.target.Label() + QLatin1Char('\n');
+    if (request.skipVersion)
+        text += QStringLiteral("Each device's version is read first; one that runs %1 is "
+                               "skipped.\n")
+                        .arg(EscapedText(*request.skipVersion));
+    if (request.verifyVersion)
+        text += QStringLiteral("After its flash, each device's version is read on a new "
+                               "connection %1 s later and must be %2.\n")
+                        .arg(request.verifyDelayMs / 1000.0)
+                        .arg(EscapedText(*request.verifyVersion));
+    if (request.maxFailures > 0)
+        text += QStringLiteral("Once %1 device(s) have failed, no further device is started.\n")
+                        .arg(request.maxFailures);
+    if (request.retries > 0)
+        text += QStringLiteral("A device whose connection fails or whose first announce gets no "
+                               "size acknowledgement is tried up to %1 more time(s).\n")
+                        .arg(request.retries);
+    text += QStringLiteral("Waits: connect %1 s, size acknowledgement %2 s, result %3 s.\n")
+                    .arg(request.connectTimeoutMs / 1000.0)
+                    .arg(std::ceil(request.sizeWaitMs / 100.0) / 10)
+                    .arg(std::ceil(request.resultWaitMs / 100.0) / 10);
+    return text;
+}
+
 void Report::Conclude(const QList<Outcome> &outcomes, int signalNumber)
 {
-    if (m_json) {
+    if (m_events) {
+        for (const Outcome &outcome : outcomes) {
+            if (!m_told.contains(outcome.target.Label()))
+                m_events->Emit(outcome.target.Label(), QStringLiteral("outcome"),
+                               DeviceEntry(outcome));
+        }
+        const qsizetype ok = CountOk(outcomes);
+        m_events->Emit(QString(), QStringLiteral("run end"),
+                       { { QStringLiteral("ok"), ok },
+                         { QStringLiteral("failed"), outcomes.size() - ok },
+                         { QStringLiteral("interrupted"), signalNumber != 0 },
+                         { QStringLiteral("exitStatus"),
+                           ExitStatus(m_invocation, outcomes, signalNumber) } });
+        return;
+    }
+    if (m_mode == Mode::Json) {
         m_output.Out(Json(outcomes));
+        return;
+    }
+    if (m_plan) {
+        m_output.Out(PlanText(outcomes));
         return;
     }
     // Those the run did not get to report, in order.
@@ -127,19 +341,56 @@ void Report::Conclude(const QList<Outcome> &outcomes, int signalNumber)
             Print(outcome);
         }
     }
+    if (m_mode == Mode::Csv) {
+        QList<Outcome> listed;
+        std::copy_if(outcomes.begin(), outcomes.end(), std::back_inserter(listed),
+                     [this](const Outcome &o) { return Listed(o); });
+        m_output.Out(CsvTable(m_command.fields, listed));
+        return;
+    }
+    if (m_command.table)
+        m_output.Out(Table(outcomes));
     m_output.Out(ImageText());
-    const qsizetype ok = CountOk(outcomes);
-    const QString ending = signalNumber != 0 ? QStringLiteral(" (interrupted)") : QString();
-    if (m_command.search)
-        m_output.Out(QStringLiteral("%1 addresses scanned, %2 answered%3\n")
-                             .arg(outcomes.size())
-                             .arg(ok)
-                             .arg(ending));
-    else
-        m_output.Out(QStringLiteral("%1 ok, %2 failed%3\n")
-                             .arg(ok)
-                             .arg(outcomes.size() - ok)
-                             .arg(ending));
+    m_output.Out(Summary(outcomes, signalNumber));
+}
+
+QJsonObject Report::DeviceEntry(const Outcome &outcome) const
+{
+    QJsonObject device{
+        { QStringLiteral("device"), outcome.target.Label() },
+        { QStringLiteral("ok"), outcome.ok },
+        { QStringLiteral("status"), outcome.status },
+        { QStringLiteral("error"),
+          outcome.ok ? QJsonValue(QJsonValue::Null) : QJsonValue(outcome.error) },
+        // To the millisecond, as the clock means it.
+        { QStringLiteral("seconds"), std::round(outcome.seconds * 1000) / 1000 },
+    };
+    for (const ResultField *field : m_command.fields)
+        device.insert(field->name, field->json(outcome));
+    return device;
+}
+
+QJsonObject Report::ImageEntry() const
+{
+    const Request &request = m_invocation.request;
+    QJsonArray blocks;
+    for (const download::PlannedBlock &block :
+         download::PlanDownload(request.image.size(), request.baseAddress).blocks) {
+        const QByteArrayView bytes =
+                QByteArrayView(request.image).sliced(block.offset, block.length);
+        blocks.append(QJsonObject{ { QStringLiteral("phase"), block.phase },
+                                   { QStringLiteral("address"), qint64(block.address) },
+                                   { QStringLiteral("offset"), block.offset },
+                                   { QStringLiteral("length"), block.length },
+                                   { QStringLiteral("crc32"), qint64(Crc32(bytes)) } });
+    }
+    // Of what is written: the image's bytes past the limit never reach a device.
+    const QByteArray sha256 = QCryptographicHash::hash(request.image, QCryptographicHash::Sha256);
+    return QJsonObject{ { QStringLiteral("length"), m_invocation.imageLength },
+                        { QStringLiteral("notWritten"),
+                          m_invocation.imageLength - request.image.size() },
+                        { QStringLiteral("sha256"), QString::fromLatin1(sha256.toHex()) },
+                        { QStringLiteral("blocks"), blocks } };
 }
 
 QString Report::Json(const QList<Outcome> &outcomes) const
@@ -147,44 +398,46 @@ QString Report::Json(const QList<Outcome> &outcomes) const
     const qsizetype ok = CountOk(outcomes);
     QJsonArray devices;
     for (const Outcome &outcome : outcomes) {
-        if (m_command.search && !outcome.ok)
-            continue;
-        QJsonObject device{
-            { QStringLiteral("device"), outcome.target.Label() },
-            { QStringLiteral("ok"), outcome.ok },
-            { QStringLiteral("error"),
-              outcome.ok ? QJsonValue(QJsonValue::Null) : QJsonValue(outcome.error) },
-            // To the millisecond, as the clock means it.
-            { QStringLiteral("seconds"), std::round(outcome.seconds * 1000) / 1000 },
-        };
-        for (const ResultField *field : m_command.fields)
-            device.insert(field->name, field->json(outcome));
-        devices.append(device);
+        if (Listed(outcome))
+            devices.append(DeviceEntry(outcome));
     }
     QJsonObject document{
-        { QStringLiteral("command"), m_commandName },
+        { QStringLiteral("command"), m_invocation.commandName },
+        { QStringLiteral("toolVersion"), ToolVersion },
+        { QStringLiteral("formatVersion"), FormatVersion },
+        { QStringLiteral("startTime"), Time(m_start) },
+        { QStringLiteral("endTime"), Time(QDateTime::currentDateTimeUtc()) },
         { QStringLiteral("ok"), ok },
         { QStringLiteral("failed"), outcomes.size() - ok },
         { QStringLiteral("devices"), devices },
     };
-    if (m_command.search)
+    if (m_search)
         document.insert(QStringLiteral("scanned"), outcomes.size());
-    if (m_imageLength > 0)
-        document.insert(
-                QStringLiteral("image"),
-                QJsonObject{ { QStringLiteral("length"), m_imageLength },
-                             { QStringLiteral("notWritten"), m_imageLength - m_imageWritten } });
+    if (m_invocation.imageLength > 0)
+        document.insert(QStringLiteral("image"), ImageEntry());
+    if (m_invocation.request.dryRun)
+        document.insert(QStringLiteral("dryRun"), true);
     return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
 }
 
-int Report::ExitStatus(const CommandDef &command, const QList<Outcome> &outcomes, int signalNumber)
+int Report::ExitStatus(const Invocation &invocation, const QList<Outcome> &outcomes,
+                       int signalNumber)
 {
     if (signalNumber != 0)
         return ExitSignalBase + signalNumber;
-    const qsizetype ok = CountOk(outcomes);
-    if (command.search)
-        return ok > 0 ? ExitOk : ExitFailed;
-    return ok == outcomes.size() ? ExitOk : ExitFailed;
+    if (invocation.search) {
+        // At least one answered, and every one that did is done.
+        qsizetype answered = 0;
+        qsizetype failed = 0;
+        for (const Outcome &outcome : outcomes) {
+            if (IsListed(true, outcome)) {
+                ++answered;
+                failed += outcome.ok ? 0 : 1;
+            }
+        }
+        return answered > 0 && failed == 0 ? ExitOk : ExitFailed;
+    }
+    return CountOk(outcomes) == outcomes.size() ? ExitOk : ExitFailed;
 }
 
 } // namespace cli

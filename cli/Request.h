@@ -6,10 +6,12 @@
 #include "download/FirmwareImage.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 
 namespace cli {
@@ -19,6 +21,16 @@ struct CommandDef;
 inline constexpr int DefaultConnectTimeoutMs = 3000;
 inline constexpr int DefaultReplyTimeoutMs = 5000;
 inline constexpr int DefaultSettleMs = 100;
+inline constexpr int DefaultSizeWaitMs = download::DownloadSequence::SizeWaitTicks * 100;
+inline constexpr int DefaultResultWaitMs = download::DownloadSequence::ResultWaitTicks * 100;
+inline constexpr int DefaultVerifyDelayMs = 5000;
+
+// apply: what one device is to hold. A value left empty in the plan is left as it is.
+struct PlannedConfig
+{
+    std::array<std::optional<QByteArray>, 5> addresses; // in the window's order
+    std::optional<QByteArray> mac;
+};
 
 // What every device of the run is asked; the same for all of them.
 struct Request
@@ -33,6 +45,22 @@ struct Request
     // After connecting, what the device says before the first command is written is read and
     // ignored for this long: a greeting or a stale reply is never taken for an answer.
     int settleMs = DefaultSettleMs;
+
+    // flash
+    int sizeWaitMs = DefaultSizeWaitMs;
+    int resultWaitMs = DefaultResultWaitMs;
+    std::optional<QString> skipVersion; // a device that runs it already is left alone
+    std::optional<QString> verifyVersion; // read on a new connection after the flash
+    int verifyDelayMs = DefaultVerifyDelayMs;
+    // Attempts after the first, while no block byte has been written.
+    int retries = 0;
+    // Once this many devices have failed no further one is started; 0: no limit.
+    int maxFailures = 0;
+    // flash: nothing is sent; apply: only the reads are.
+    bool dryRun = false;
+
+    // apply, by the device's label
+    QHash<QString, PlannedConfig> plans;
 };
 
 struct BlockResult
@@ -63,6 +91,22 @@ struct Outcome
     std::optional<QString> mac;
     QList<BlockResult> blocks;
     std::optional<CutBlock> cut;
+
+    // "ok" or "failed", or what else became of the device: "skipped", "not started", "busy",
+    // "interrupted"; apply: "unchanged", "changed", "would change"; a dry run: "planned".
+    QString status;
+    int attempts = 0; // connections tried for the device's part (not counting a verify's)
+    std::optional<QString> versionAfter; // flash: read back on a new connection
+
+    // apply: what differed from the plan as first read; where the device is after its IP was set
+    struct Change
+    {
+        QString field; // "ip", ..., "mac"
+        QString was;
+        QString planned;
+    };
+    QList<Change> changes;
+    std::optional<QString> movedTo;
 };
 
 } // namespace cli

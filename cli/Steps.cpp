@@ -6,11 +6,14 @@
 #include "platform/SocketErrors.h"
 #include "protocol/Replies.h"
 
+#include <QTimer>
+
 #include <memory>
 #include <type_traits>
 
 namespace cli::steps {
 
+using core::DeviceLink;
 using core::DeviceSession;
 using protocol::ReplyKind;
 
@@ -30,7 +33,8 @@ Step Exchange(ReplyKind kind, std::function<void(DeviceSession &)> send,
                      QObject::connect(&job.Session(), answer, context,
                                       [&job, take](Value value) { take(job, value); });
                      send(job.Session());
-                 } };
+                 },
+                 QString() };
 }
 
 // The answer of a set: success, or the window's own failure text.
@@ -44,6 +48,7 @@ struct DownloadWatch
 {
     QString failure; // why the first block that failed did: the device's text or the wait's
     int ignored = 0; // download replies that answered nothing, since the current announce
+    bool firstAnnounceUnanswered = false;
 };
 
 // A connection that ended under a download, in words; a reset shows only when a write met it.
@@ -71,12 +76,12 @@ QString BlockFailure(const DeviceSession &session, quint32 address, const QStrin
     using State = download::DownloadSequence::State;
     if (result != QLatin1String("Error!!(Timeout)"))
         return BlockText(address) + result;
-    const State state = session.Download().DownloadState();
+    const download::DownloadSequence &sequence = session.Download();
+    const State state = sequence.DownloadState();
     const bool sizeWait = state == State::WaitSize1 || state == State::WaitSize2;
-    QString text = sizeWait ? QStringLiteral("no size acknowledgement within %1 s")
-                                      .arg(download::DownloadSequence::SizeWaitTicks / 10)
-                            : QStringLiteral("no result within %1 s")
-                                      .arg(download::DownloadSequence::ResultWaitTicks / 10);
+    QString text = sizeWait
+            ? QStringLiteral("no size acknowledgement within %1 s").arg(sequence.SizeWait() / 10.0)
+            : QStringLiteral("no result within %1 s").arg(sequence.ResultWait() / 10.0);
     if (ignored == 1)
         text += QStringLiteral(" (1 download reply came too early and was ignored, see --trace)");
     else if (ignored > 1)
@@ -86,13 +91,82 @@ QString BlockFailure(const DeviceSession &session, quint32 address, const QStrin
     return BlockText(address) + text;
 }
 
+// The sequence closed the connection itself: a size acknowledgement that never came leaves the
+// device perhaps counting bytes for a block that will not follow.
+bool AbandonedBySequence(const DeviceSession &session)
+{
+    using State = download::DownloadSequence::State;
+    const State state = session.Download().DownloadState();
+    return (state == State::WaitSize1 || state == State::WaitSize2)
+            && session.Download().WaitTicks() <= 0;
+}
+
 } // namespace
+
+Step Connect()
+{
+    return Step{ Step::Wait::Own, QString(),
+                 [](DeviceJob &job, QObject *context) {
+                     DeviceLink &link = job.Session().Link();
+                     QObject::connect(&link, &DeviceLink::connected, context, [&job, context] {
+                         // Reading before writing is the only way to tell a greeting or a stale reply
+                         // from an answer: whatever comes before the first command is ignored.
+                         const int settleMs = job.Asked().settleMs;
+                         if (settleMs <= 0) {
+                             job.StepDone();
+                             return;
+                         }
+                         QTimer::singleShot(settleMs, Qt::PreciseTimer, context, [&job] {
+                             job.Session().DiscardReceived();
+                             job.StepDone();
+                         });
+                     });
+                     QObject::connect(&link, &DeviceLink::connectFailed, context,
+                                      [&job](const QString &text, int code) {
+                                          const QString error = WithCause(text, code);
+                                          if (!job.Retry(error))
+                                              job.Fail(error);
+                                      });
+                     QObject::connect(&link, &DeviceLink::connectionLost, context,
+                                      [&job](const QString &text, int code) {
+                                          job.Fail(WithCause(text, code));
+                                      });
+                     link.BeginConnect();
+                 },
+                 QString() };
+}
+
+Step Disconnect(int delayMs)
+{
+    return Step{ Step::Wait::Own, QString(),
+                 [delayMs](DeviceJob &job, QObject *context) {
+                     job.Session().Link().CloseLink();
+                     QTimer::singleShot(delayMs, Qt::PreciseTimer, context,
+                                        [&job] { job.StepDone(); });
+                 },
+                 QString() };
+}
+
+Step Check(std::function<void(DeviceJob &job)> check)
+{
+    return Step{ Step::Wait::Own, QString(), [check](DeviceJob &job, QObject *) { check(job); },
+                 QString() };
+}
 
 Step ReadVersion()
 {
     return Exchange(ReplyKind::ReqVer, &DeviceSession::RequestVersion, &DeviceSession::versionRead,
                     [](DeviceJob &job, const QByteArray &version) {
                         job.Values().version = protocol::FromWire(version);
+                        job.StepDone();
+                    });
+}
+
+Step ReadVersionAfter()
+{
+    return Exchange(ReplyKind::ReqVer, &DeviceSession::RequestVersion, &DeviceSession::versionRead,
+                    [](DeviceJob &job, const QByteArray &version) {
+                        job.Values().versionAfter = protocol::FromWire(version);
                         job.StepDone();
                     });
 }
@@ -120,19 +194,19 @@ Step ReadMac()
                     });
 }
 
-Step SetAddresses(const DeviceSession::Addresses &addresses)
+Step SetAddresses(const DeviceSession::Addresses &addresses, const QString &failure)
 {
     return Exchange(
             ReplyKind::SetIp,
             [addresses](DeviceSession &session) { session.SetAddresses(addresses); },
-            &DeviceSession::addressesSet, Accepted(QStringLiteral("IP Address Set Failed")));
+            &DeviceSession::addressesSet, Accepted(failure));
 }
 
-Step SetMac(const QByteArray &mac)
+Step SetMac(const QByteArray &mac, const QString &failure)
 {
     return Exchange(
             ReplyKind::SetMac, [mac](DeviceSession &session) { session.SetMac(mac); },
-            &DeviceSession::macSet, Accepted(QStringLiteral("MAC Address Set Failed")));
+            &DeviceSession::macSet, Accepted(failure));
 }
 
 Step Download(const QByteArray &image, quint32 baseAddress)
@@ -155,13 +229,19 @@ Step Download(const QByteArray &image, quint32 baseAddress)
                         // The device's own text ends in the CR of its reply.
                         const QString line = OneLine(result);
                         job.AddBlock(BlockResult{ address, length, line });
-                        if (watch->failure.isEmpty() && line != QLatin1String("Update Complete"))
+                        if (watch->failure.isEmpty() && line != QLatin1String("Update Complete")) {
                             watch->failure =
                                     BlockFailure(job.Session(), address, line, watch->ignored);
+                            watch->firstAnnounceUnanswered = job.Values().blocks.size() == 1
+                                    && AbandonedBySequence(job.Session());
+                        }
                     });
             // The device will not answer on a connection that is gone.
             QObject::connect(&session.Link(), &core::DeviceLink::connectionLost, context,
                              [&job](const QString &, int code) {
+                                 // Its own ending says why, after this.
+                                 if (AbandonedBySequence(job.Session()))
+                                     return;
                                  const auto block = job.Session().CurrentBlock();
                                  const QString how = ConnectionEnd(code);
                                  job.Fail(block ? BlockText(block->address) + how
@@ -170,15 +250,23 @@ Step Download(const QByteArray &image, quint32 baseAddress)
                              });
             QObject::connect(&session, &DeviceSession::downloadStopped, context,
                              [&job, watch](bool succeeded) {
-                                 if (succeeded)
+                                 if (succeeded) {
                                      job.StepDone();
-                                 else
-                                     job.Fail(watch->failure.isEmpty()
-                                                      ? QStringLiteral("download stopped")
-                                                      : watch->failure);
+                                     return;
+                                 }
+                                 const QString failure = watch->failure.isEmpty()
+                                         ? QStringLiteral("download stopped")
+                                         : watch->failure;
+                                 // Only the first announce, unanswered: nothing was written.
+                                 const QList<BlockResult> &blocks = job.Values().blocks;
+                                 const bool firstUnanswered =
+                                         blocks.size() == 1 && watch->firstAnnounceUnanswered;
+                                 if (!firstUnanswered || !job.Retry(failure))
+                                     job.Fail(failure);
                              });
             session.StartDownload(image, baseAddress);
-        }
+        },
+        QString()
     };
 }
 

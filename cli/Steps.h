@@ -10,12 +10,26 @@
 // job's connection and puts what the device answered into the job's outcome.
 namespace cli::steps {
 
+// Opens the job's connection and lets it settle; every plan begins with it.
+Step Connect();
+// Closes the connection and waits `delayMs` before the next step (a new Connect()).
+Step Disconnect(int delayMs);
+// Runs `check` on what the job has so far, without a word to the device; it ends the step
+// (or the job) itself.
+Step Check(std::function<void(DeviceJob &job)> check);
+
 Step ReadVersion();
+// Into the outcome's versionAfter.
+Step ReadVersionAfter();
 Step ReadAddresses();
 Step ReadMac();
-Step SetAddresses(const core::DeviceSession::Addresses &addresses);
-Step SetMac(const QByteArray &mac);
-// Fails with the first block the device did not accept.
+// A refusal fails the job with `failure` (the window's text by default).
+Step SetAddresses(const core::DeviceSession::Addresses &addresses,
+                  const QString &failure = QStringLiteral("IP Address Set Failed"));
+Step SetMac(const QByteArray &mac,
+            const QString &failure = QStringLiteral("MAC Address Set Failed"));
+// Fails with the first block the device did not accept. A first announce that got no size
+// acknowledgement is tried again on a new connection while the job has attempts left.
 Step Download(const QByteArray &image, quint32 baseAddress);
 
 } // namespace cli::steps

@@ -40,27 +40,51 @@ bool Tool::Prepare(const QStringList &arguments, const QString &programFolder)
     }
     m_invocation = parsed.invocation;
     m_signalNumber = m_invocation.signalNumber;
+    if (!m_invocation.logPath.isEmpty()) {
+        // Appended to: the log of an earlier run is worth keeping.
+        m_log = std::make_unique<QFile>(m_invocation.logPath);
+        if (!m_log->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+            m_output.Err(QStringLiteral("ql-t36-cli: cannot open the log %1: %2\n")
+                                 .arg(m_invocation.logPath, m_log->errorString()));
+            m_exitStatus = ExitUsage;
+            return false;
+        }
+    }
     return true;
+}
+
+void Tool::Finish(const QList<Outcome> &outcomes)
+{
+    m_report->Conclude(outcomes, m_signalNumber);
+    m_exitStatus = Report::ExitStatus(m_invocation, outcomes, m_signalNumber);
+    if (!m_output.Failure().isEmpty()) {
+        // Said where it may still be seen.
+        m_output.Err(QStringLiteral("ql-t36-cli: cannot write to %1\n").arg(m_output.Failure()));
+        m_exitStatus = ExitFailed;
+    }
+    Q_EMIT finished(m_exitStatus);
 }
 
 void Tool::Start()
 {
+    m_report = std::make_unique<Report>(m_invocation, m_output, m_log.get());
+    if (m_invocation.sendNothing && m_signalNumber == 0) {
+        // The plan, as every device would get it.
+        QList<Outcome> planned;
+        for (const Target &target : std::as_const(m_invocation.targets)) {
+            Outcome outcome;
+            outcome.target = target;
+            outcome.ok = true;
+            outcome.status = QStringLiteral("planned");
+            planned.append(outcome);
+        }
+        Finish(planned);
+        return;
+    }
     m_fleet =
             std::make_unique<Fleet>(m_invocation.targets, m_invocation.request, m_invocation.jobs);
-    m_report = std::make_unique<Report>(m_invocation, m_output);
     m_report->Watch(*m_fleet);
-    connect(m_fleet.get(), &Fleet::finished, this, [this] {
-        const QList<Outcome> outcomes = m_fleet->Outcomes();
-        m_report->Conclude(outcomes, m_signalNumber);
-        m_exitStatus = Report::ExitStatus(*m_invocation.request.command, outcomes, m_signalNumber);
-        if (!m_output.Failure().isEmpty()) {
-            // Said where it may still be seen.
-            m_output.Err(
-                    QStringLiteral("ql-t36-cli: cannot write to %1\n").arg(m_output.Failure()));
-            m_exitStatus = ExitFailed;
-        }
-        Q_EMIT finished(m_exitStatus);
-    });
+    connect(m_fleet.get(), &Fleet::finished, this, [this] { Finish(m_fleet->Outcomes()); });
     // A signal came while the command line was still being read: no device is contacted.
     if (m_signalNumber != 0)
         m_fleet->Interrupt();

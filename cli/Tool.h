@@ -2,6 +2,7 @@
 
 #include "Options.h"
 
+#include <QFile>
 #include <QObject>
 #include <QStringList>
 
@@ -37,9 +38,12 @@ Q_SIGNALS:
     void finished(int exitStatus);
 
 private:
+    void Finish(const QList<Outcome> &outcomes);
+
     Output &m_output;
     Invocation m_invocation;
     std::unique_ptr<Fleet> m_fleet;
+    std::unique_ptr<QFile> m_log;
     std::unique_ptr<Report> m_report;
     int m_exitStatus = 0;
     int m_signalNumber = 0;

@@ -2,7 +2,6 @@
 
 #include "Console.h"
 #include "DeviceJob.h"
-#include "Output.h"
 
 #include "protocol/Commands.h"
 
@@ -19,11 +18,12 @@ QString Escaped(const QByteArray &bytes)
     return EscapedText(protocol::FromWire(bytes));
 }
 
-void Line(Output &output, const QString &device, const char *direction, const QString &text)
+void Line(const TraceWriter &write, const QString &device, const char *direction,
+          const QString &text)
 {
-    output.Err(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) + QLatin1Char(' ')
-               + device + QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + text
-               + QLatin1Char('\n'));
+    write(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) + QLatin1Char(' ') + device
+          + QLatin1Char(' ') + QLatin1String(direction) + QLatin1Char(' ') + text
+          + QLatin1Char('\n'));
 }
 
 } // namespace
@@ -46,33 +46,32 @@ quint32 Crc32(QByteArrayView bytes)
     return ~crc;
 }
 
-void TraceJob(DeviceJob &job, Output &output)
+void TraceJob(DeviceJob &job, const TraceWriter &write)
 {
     const QString device = job.Result().target.Label();
     core::DeviceSession &session = job.Session();
     // Its own context: the job cuts its ties to the session when it ends, the trace does not.
     auto *context = new QObject(&job);
     QObject::connect(&session, &core::DeviceSession::commandSent, context,
-                     [&output, device](const QByteArray &command) {
-                         Line(output, device, ">>", Escaped(command));
+                     [write, device](const QByteArray &command) {
+                         Line(write, device, ">>", Escaped(command));
                      });
-    QObject::connect(&session, &core::DeviceSession::replyReceived, context,
-                     [&output, device](const QByteArray &line) {
-                         Line(output, device, "<<", Escaped(line));
-                     });
+    QObject::connect(
+            &session, &core::DeviceSession::replyReceived, context,
+            [write, device](const QByteArray &line) { Line(write, device, "<<", Escaped(line)); });
     QObject::connect(&session, &core::DeviceSession::replyIgnored, context,
-                     [&output, device](const QByteArray &line) {
-                         Line(output, device, "<<", QStringLiteral("ignored: ") + Escaped(line));
+                     [write, device](const QByteArray &line) {
+                         Line(write, device, "<<", QStringLiteral("ignored: ") + Escaped(line));
                      });
     QObject::connect(&session, &core::DeviceSession::blockSent, context,
-                     [&output, device](quint32 address, const QByteArray &bytes) {
-                         Line(output, device, "==",
+                     [write, device](quint32 address, const QByteArray &bytes) {
+                         Line(write, device, "==",
                               QString::asprintf("block 0x%08x length 0x%x crc32 0x%08x", address,
                                                 static_cast<unsigned>(bytes.size()), Crc32(bytes)));
                      });
     QObject::connect(&session.Link(), &core::DeviceLink::statusChanged, context,
-                     [&output, device](const QString &text) {
-                         Line(output, device, "--", Escaped(protocol::ToWire(text)));
+                     [write, device](const QString &text) {
+                         Line(write, device, "--", Escaped(protocol::ToWire(text)));
                      });
 }
 

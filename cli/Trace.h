@@ -3,14 +3,17 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+
 namespace cli {
 
 class DeviceJob;
-class Output;
 
-// Writes everything a job's session sends and receives to the error output, one timestamped line each:
-// ">>" commands, "<<" reply lines, "==" blocks (address, length, CRC-32), "--" link status.
-void TraceJob(DeviceJob &job, Output &output);
+// Hands everything a job's session sends and receives to `write`, one timestamped line each
+// (with its line feed): ">>" commands, "<<" reply lines, "==" blocks (address, length, CRC-32),
+// "--" link status.
+using TraceWriter = std::function<void(const QString &line)>;
+void TraceJob(DeviceJob &job, const TraceWriter &write);
 
 // The CRC-32 of zip and Ethernet, so a block can be matched against the device's own record.
 quint32 Crc32(QByteArrayView bytes);
