@@ -14,6 +14,7 @@
 
 #include "platform/Inet.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -182,6 +183,12 @@ private Q_SLOTS:
     void scan_data();
     void scan();
     void fleetRunsInParallel();
+    void inventoryThenApply_data();
+    void inventoryThenApply();
+    void rollOut_data();
+    void rollOut();
+    void deviceDrivenByOneRun();
+    void eventsAndLog();
     void csvLine_data();
     void csvLine();
     void helpMatchesReadme();
@@ -576,6 +583,34 @@ void TestCli::usageErrors_data()
     row("devices file missing", { "--devices", "dir:none.txt", "version" }, "cannot read");
     row("devices file, bad line", { "--devices", "dir:devices.txt", "version" },
         "devices.txt:4: \"99999\" is not a port");
+
+    // Plans: every row is checked before any device is contacted.
+    const QByteArray header = "device,ip,dp310,mask,gateway,multicast\n";
+    const QByteArray witness = At(m_witness).toLatin1();
+    File(u"small.bin"_s, "small");
+    const auto plan = [&](const char *name, const QByteArray &contents, const char *message) {
+        QTest::newRow(name) << Args(
+                { "apply", File(u"plan.csv"_s.prepend(QLatin1String(name)), contents) })
+                            << QString::fromLatin1(message);
+    };
+    plan("plan: a device twice", header + witness + ",,,,,\n# again\n" + witness + ",,,,,\n",
+         "is listed twice");
+    plan("plan: one IP for two devices",
+         header + "127.0.0.2,10.0.0.5,,,,\n" + witness + ",10.0.0.5,,,,\n",
+         "ip 10.0.0.5 is planned for 127.0.0.2:2000 too");
+    plan("plan: a CR in a quoted cell", header + witness + ",\"10.0.0.5\r\",,,,\n",
+         "ip \"10.0.0.5\\r\" holds the control character \\x0d");
+    plan("plan: a column unknown", "device,ip,dp310,mask,gateway,multicast,gatway\n",
+         "unknown column \"gatway\"");
+    plan("plan: a column missing", "device,ip,dp310,mask,gateway\n" + witness + ",,,,\n",
+         "the header has no \"multicast\" column");
+    row("apply with devices", { "apply", "dir:small.bin" }, "apply takes its devices from FILE");
+    row("csv with a set", { "--csv", "set-mac", "0A0B0C0D0E0F" }, "--csv goes with version,");
+    row("json and events", { "--json", "--events", "version" }, "go one at a time");
+    row("verify delay alone", { "flash", "--verify-delay", "1", "dir:small.bin" },
+        "--verify-delay goes with --verify-version");
+    row("inventory port without a scan", { "inventory", "--port", "2001" },
+        "--port goes with --scan");
 }
 
 void TestCli::usageErrors()
@@ -687,6 +722,215 @@ void TestCli::fleetRunsInParallel()
     for (int i = 0; i < Devices; ++i)
         QVERIFY(run.Device(i)[u"seconds"].toDouble() >= 1.0);
     QVERIFY2(seconds < Devices / 2.0, qPrintable(QStringLiteral("%1 s").arg(seconds)));
+}
+
+void TestCli::inventoryThenApply_data()
+{
+    QTest::addColumn<bool>("dryRun");
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QList<QByteArray>>("wire"); // what the device to change saw
+
+    const QList<QByteArray> reads{ "ReqIP_ADR", "ReqMAC_ADR" };
+    QTest::newRow("apply") << false << Args({ "changed", "unchanged", "failed", "unchanged" })
+                           << (reads
+                               + QList<QByteArray>{ "SetIP_ADR(10.0.0.9,192.168.0.20,255.255.255."
+                                                    "0,192.168.0.254,239.0.0.1)",
+                                                    "SetMAC_ADR(00A0B1C2D3E9)" }
+                               + reads);
+    QTest::newRow("dry run: only the reads")
+            << true << Args({ "would change", "unchanged", "would change", "unchanged" }) << reads;
+}
+
+void TestCli::inventoryThenApply()
+{
+    QFETCH(bool, dryRun);
+    QFETCH(QStringList, statuses);
+    QFETCH(QList<QByteArray>, wire);
+
+    sim::DeviceSimulator moved, same, refusing, quiet;
+    QStringList rows{ u"device,version,ip,dp310,mask,gateway,multicast,mac"_s };
+    char n = '0';
+    for (sim::DeviceSimulator *device : { &moved, &same, &refusing, &quiet }) {
+        QVERIFY(device->listen(Loopback));
+        const QByteArray ip = "192.168.0.1" + QByteArray(1, n);
+        device->setAddresses({ ip, "192.168.0.20", "255.255.255.0", "192.168.0.254", "239.0.0.1" });
+        device->setMacAddress("00A0B1C2D3E" + QByteArray(1, n++));
+        rows.append(At(*device) + u",2.00,"_s + QLatin1String(ip)
+                    + u",192.168.0.20,255.255.255.0,192.168.0.254,239.0.0.1,"_s
+                    + (device == &quiet ? QString() : QString::fromLatin1(device->macAddress())));
+    }
+    // One read unanswered: the others still report.
+    connect(&quiet, &sim::DeviceSimulator::commandReceived, this, [&](const QByteArray &line) {
+        if (line == "ReqMAC_ADR")
+            quiet.dropReplies(1);
+    });
+    const Run inventory = Exec(Args({ "--csv", "--timeout", "0.5", "-d", At(moved), "-d", At(same),
+                                      "-d", At(refusing), "-d", At(quiet), "inventory" }));
+    QCOMPARE(inventory.exitCode, 1);
+    QVERIFY2(inventory.err.contains("mac: no ACK_REQ_MAC: reply within 0.5 s"),
+             inventory.err.constData());
+    QStringList lines = QString::fromUtf8(inventory.out).split(u"\r\n"_s);
+    QCOMPARE(lines, rows + QStringList{ QString() });
+
+    // Edited: a new IP and MAC (the mask left as it is), an IP the device refuses, comments.
+    lines[1].replace(u",192.168.0.10,192.168.0.20,255.255.255.0,"_s, u",10.0.0.9,192.168.0.20,,"_s)
+            .replace(u"00A0B1C2D3E0"_s, u"00a0b1c2d3e9"_s);
+    lines[3].replace(u",192.168.0.12,"_s, u",10.0.0.300,"_s);
+    lines.insert(2, u"# unchanged below"_s);
+    for (sim::DeviceSimulator *device : { &moved, &same, &refusing, &quiet })
+        device->clearRecords();
+    const Run run =
+            Exec(Args({ "--json", "apply", File(u"plan.csv"_s, lines.join(u'\n').toUtf8()) })
+                 + (dryRun ? Args({ "--dry-run" }) : QStringList()));
+    QCOMPARE(run.exitCode, dryRun ? 0 : 1);
+    for (qsizetype i = 0; i < statuses.size(); ++i)
+        QCOMPARE(run.Device(i)[u"status"].toString(), statuses[i]);
+    QCOMPARE(moved.receivedCommands(), wire);
+    QCOMPARE(same.receivedCommands(), QList<QByteArray>({ "ReqIP_ADR", "ReqMAC_ADR" }));
+    QCOMPARE(quiet.receivedCommands(), QList<QByteArray>{ "ReqIP_ADR" });
+    QCOMPARE(run.Device(0)[u"changes"][0][u"planned"].toString(), u"10.0.0.9"_s);
+    QCOMPARE(run.Device(0)[u"movedTo"],
+             dryRun ? QJsonValue(QJsonValue::Null)
+                    : QJsonValue(u"10.0.0.9:%1"_s.arg(moved.serverPort())));
+    QCOMPARE(moved.addresses().first(), dryRun ? QByteArray("192.168.0.10") : "10.0.0.9");
+    if (!dryRun)
+        QCOMPARE(run.Device(2)[u"error"].toString(),
+                 u"IP Address Set Failed (planned: ip 192.168.0.12 -> 10.0.0.300)"_s);
+}
+
+void TestCli::rollOut_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("fault"); // of the first device
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QString>("error"); // of the first device
+    QTest::addColumn<int>("announces"); // the first device saw
+    QTest::addColumn<int>("connections"); // the first device saw
+
+    QTest::newRow("skip: runs it already") << Args({ "--skip-version", "2.05" }) << u"runs 2.05"_s
+                                           << Args({ "skipped", "ok" }) << QString() << 0 << 1;
+    QTest::newRow("verify: on a new connection, the second differs")
+            << Args({ "--verify-version", "2.05", "--verify-delay", "0" }) << u"runs 2.05"_s
+            << Args({ "ok", "failed" }) << QString() << 1 << 2;
+    QTest::newRow("max failures: the canary fails, nothing more starts")
+            << Args({ "-j", "1", "--max-failures", "1" }) << u"refuses"_s
+            << Args({ "failed", "not started" }) << u"block 0x01000000: Error:Flash"_s << 1 << 1;
+    QTest::newRow("retries: the first announce unanswered")
+            << Args({ "--retries", "1", "--size-timeout", "0.3" }) << u"ignores"_s
+            << Args({ "ok", "ok" }) << QString() << 2 << 2;
+    QTest::newRow("retries used up")
+            << Args({ "--size-timeout", "0.3" }) << u"ignores"_s << Args({ "failed", "ok" })
+            << u"block 0x01000000: no size acknowledgement within 0.3 s"_s << 1 << 1;
+    QTest::newRow("no retry once a block byte was written")
+            << Args({ "--retries", "2", "--result-timeout", "0.3" }) << u"withholds"_s
+            << Args({ "failed", "ok" }) << u"block 0x01000000: no result within 0.3 s"_s << 1 << 1;
+    QTest::newRow("dry run: nothing is sent")
+            << Args({ "--dry-run" }) << QString() << Args({ "planned", "planned" }) << QString()
+            << 0 << 0;
+}
+
+void TestCli::rollOut()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, fault);
+    QFETCH(QStringList, statuses);
+    QFETCH(QString, error);
+    QFETCH(int, announces);
+    QFETCH(int, connections);
+
+    sim::DeviceSimulator first, second;
+    QVERIFY(first.listen(Loopback) && second.listen(Loopback));
+    if (fault == u"runs 2.05")
+        first.setVersion("2.05");
+    else if (fault == u"refuses")
+        first.setBlockReply(0, "Error:Flash");
+    else if (fault == u"ignores")
+        first.setIgnoredAnnounce(0);
+    else if (fault == u"withholds")
+        first.setBlockReply(0, QByteArray());
+    const QByteArray image = testsupport::PatternedImage(0x180, 0x3c);
+    const Run run = Exec(Args({ "--json", "-d", At(first), "-d", At(second), "flash",
+                                File(u"rollout.bin"_s, image) })
+                         + options);
+    QCOMPARE(run.exitCode,
+             int(statuses.contains(u"failed"_s) || statuses.contains(u"not started"_s)));
+    QCOMPARE(run.Device(0)[u"status"].toString(), statuses[0]);
+    QCOMPARE(run.Device(1)[u"status"].toString(), statuses[1]);
+    if (!error.isEmpty())
+        QCOMPARE(run.Device(0)[u"error"].toString(), error);
+    const auto downloads = [](const sim::DeviceSimulator &device) {
+        const QList<QByteArray> commands = device.receivedCommands();
+        return std::count_if(commands.begin(), commands.end(),
+                             [](const QByteArray &c) { return c.startsWith("Download("); });
+    };
+    QCOMPARE(downloads(first), announces);
+    QCOMPARE(first.counters().connections, connections);
+    QCOMPARE(second.counters().connections,
+             statuses[1] == u"ok" ? 1 : (statuses[1] == u"failed" ? 2 : 0));
+    if (statuses[1] == u"ok")
+        QCOMPARE(second.memory(0x1000000, image.size()), image);
+    // What was sent, for a device's own record to be checked against.
+    const QJsonObject sent = run.Json()[u"image"].toObject();
+    QCOMPARE(sent[u"sha256"].toString(),
+             QString::fromLatin1(
+                     QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(sent[u"blocks"][0][u"crc32"].toInteger(), sim::crc32(image));
+    QCOMPARE(run.Json()[u"formatVersion"].toInt(), 2);
+}
+
+void TestCli::deviceDrivenByOneRun()
+{
+    sim::DeviceSimulator device, other;
+    QVERIFY(device.listen(Loopback) && other.listen(Loopback));
+    device.setReplyDelay(1500);
+    QSignalSpy announced(&device, &sim::DeviceSimulator::commandReceived);
+    QProcess flashing;
+    Start(flashing, Args({ "-d", At(device), "flash", File(u"locked.bin"_s, "locked") }));
+    QVERIFY(announced.wait(10000));
+
+    // The other run leaves the device alone and goes on with the rest.
+    Run run = Exec(Args({ "--json", "-d", At(device), "-d", At(other), "version" }));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.Device(0)[u"status"].toString(), u"busy"_s);
+    QCOMPARE(run.Device(0)[u"error"].toString(), u"busy: another run is driving this device"_s);
+    QCOMPARE(run.Device(1)[u"version"].toString(), u"2.00"_s);
+    QCOMPARE(Finish(flashing).exitCode, 0);
+    QCOMPARE(device.counters().connections, 1);
+    QCOMPARE(device.receivedCommands().size(), 1);
+
+    // Released with the run that held it.
+    device.setReplyDelay(0);
+    run = Exec(Args({ "--json", "-d", At(device), "version" }));
+    QCOMPARE(run.exitCode, 0);
+}
+
+void TestCli::eventsAndLog()
+{
+    sim::DeviceSimulator device;
+    QVERIFY(device.listen(Loopback));
+    const QString log = m_dir.filePath(u"run.log"_s);
+    const Run run = Exec(Args({ "--events", "--log", log, "-d", At(device), "version" }));
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.err.isEmpty());
+    QStringList events;
+    const QList<QByteArray> lines = run.out.trimmed().split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QJsonObject event = QJsonDocument::fromJson(lines[i]).object();
+        QCOMPARE(event[u"seq"].toInteger(), i + 1);
+        QVERIFY(QDateTime::fromString(event[u"time"].toString(), Qt::ISODateWithMs).isValid());
+        events.append(event[u"event"].toString() + u' ' + event[u"device"].toString()
+                      + event[u"text"].toString() + event[u"status"].toString());
+    }
+    const QString at = At(device);
+    QCOMPARE(events,
+             QStringList({ u"run start "_s, u"connect "_s + at, u"command "_s + at + u"ReqVer"_s,
+                           u"reply "_s + at + u"ACK_REQ_VER:2.00"_s, u"outcome "_s + at + u"ok"_s,
+                           u"run end "_s }));
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray logged = file.readAll();
+    QVERIFY2(logged.contains(QByteArray(at.toLatin1() + " >> ReqVer\\r\n")), logged.constData());
+    QVERIFY(logged.contains(QByteArray(at.toLatin1() + " << ACK_REQ_VER:2.00\\r\\n\n")));
 }
 
 void TestCli::csvLine_data()
