@@ -1,8 +1,10 @@
 // The command-line tool against simulators in this process, on loopback: a 2 MiB image flashed to
-// one device, then to 32 at once (one thread with 32 sessions should take about as long as one),
-// and a scan of a /24 of loopback addresses with a few simulators in it. Prints wall times, the
-// 32-to-1 ratio, and the tool's peak RSS and CPU time as the system accounted them. Exits non-zero
-// only when a device's memory does not hold what the download must write.
+// one device, then to 32 and to 128 at once (one thread with that many sessions should take about
+// as long as one), a scan of a /24 of loopback addresses with a few simulators in it, an inventory
+// of 256 simulators, and an apply to 64 of which half need a change (and to one that does). Prints
+// wall times, the ratios to one device, and the tool's peak RSS and CPU time as the system
+// accounted them. Exits non-zero only when a device does not hold what the tool must have written
+// or a run did not report every device.
 #include "support/Images.h"
 
 #include "DeviceSimulator.h"
@@ -11,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -37,6 +40,9 @@ constexpr quint32 MainBase = 0x1000000;
 constexpr qsizetype Phase2Offset = 0x40000;
 constexpr qsizetype Phase2Length = 0x40000;
 constexpr int FleetSize = 32;
+constexpr int LargeFleetSize = 128;
+constexpr int InventorySize = 256;
+constexpr int ApplySize = 64;
 constexpr double RatioTarget = 1.15;
 constexpr int DeadlineMs = 180000;
 const char *const ScanRange = "127.0.77.0/24";
@@ -55,6 +61,19 @@ struct ToolRun
 double Seconds(const timeval &time)
 {
     return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
+// The peak resident size of a running process as the system keeps it; 0 where it cannot be read.
+long HighWaterKiB(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return 0;
 }
 
 // Spawned by hand rather than through QProcess, so that wait4() can hand over the child's own
@@ -88,7 +107,9 @@ ToolRun RunTool(const QStringList &arguments, const QString &outputPath)
     QEventLoop loop;
     QTimer poll;
     poll.setInterval(5);
+    long highWaterKiB = 0;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        highWaterKiB = std::max(highWaterKiB, HighWaterKiB(pid));
         rusage usage{};
         int status = 0;
         if (::wait4(pid, &status, WNOHANG, &usage) != pid)
@@ -97,7 +118,8 @@ ToolRun RunTool(const QStringList &arguments, const QString &outputPath)
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.wallSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-        run.peakRssKiB = usage.ru_maxrss;
+        // The spawned child counts the memory it shared with this process until its exec.
+        run.peakRssKiB = highWaterKiB > 0 ? highWaterKiB : usage.ru_maxrss;
         loop.quit();
     });
     QTimer::singleShot(DeadlineMs, &loop, &QEventLoop::quit);
@@ -128,21 +150,85 @@ void Print(const char *what, const ToolRun &run)
                 run.cpuSeconds, static_cast<double>(run.peakRssKiB) / 1024.0);
 }
 
-// Flashes `count` fresh simulators at once; false if any memory is not exactly what was sent.
-bool FlashFleet(int count, const QString &imagePath, const QByteArray &image, const QString &output,
-                ToolRun *run)
+// `count` fresh simulators on loopback, or none if one cannot listen.
+std::vector<std::unique_ptr<sim::DeviceSimulator>> Simulators(int count)
 {
     std::vector<std::unique_ptr<sim::DeviceSimulator>> devices;
-    QStringList arguments{ QStringLiteral("--json"), QStringLiteral("-j"), QString::number(count) };
     for (int i = 0; i < count; ++i) {
         auto device = std::make_unique<sim::DeviceSimulator>();
         if (!device->listen(QHostAddress(QStringLiteral("127.0.0.1")))) {
             std::fprintf(stderr, "simulator %d: %s\n", i, qPrintable(device->errorString()));
-            return false;
+            return {};
         }
-        arguments << QStringLiteral("-d") << Address(*device);
         devices.push_back(std::move(device));
     }
+    return devices;
+}
+
+int Count(const ToolRun &run, const QString &status)
+{
+    const QJsonArray devices = run.json.value(QLatin1String("devices")).toArray();
+    return static_cast<int>(std::count_if(devices.begin(), devices.end(), [&](const QJsonValue &d) {
+        return d[QLatin1String("status")].toString() == status;
+    }));
+}
+
+// Reads `count` simulators at once; false unless every one reported all it holds.
+bool Inventory(int count, const QString &output, ToolRun *run)
+{
+    const auto devices = Simulators(count);
+    if (devices.empty())
+        return false;
+    QStringList arguments{ QStringLiteral("--json"), QStringLiteral("-j"), QString::number(count) };
+    for (const auto &device : devices)
+        arguments << QStringLiteral("-d") << Address(*device);
+    *run = RunTool(arguments << QStringLiteral("inventory"), output);
+    return run->status == 0 && Count(*run, QStringLiteral("ok")) == count;
+}
+
+// Applies a plan to `count` simulators of which the first `changing` get a new IP; false unless
+// those hold it and the others were left alone.
+bool Apply(int count, int changing, const QString &planPath, const QString &output, ToolRun *run)
+{
+    const auto devices = Simulators(count);
+    if (devices.empty())
+        return false;
+    QByteArray plan = "device,ip,dp310,mask,gateway,multicast,mac\n";
+    for (int i = 0; i < count; ++i) {
+        const QByteArray now =
+                "10.1." + QByteArray::number(i / 250) + '.' + QByteArray::number(i % 250 + 1);
+        devices[std::size_t(i)]->setAddresses(
+                { now, "10.1.255.1", "255.255.0.0", "10.1.255.254", "239.0.0.1" });
+        const QByteArray planned = i < changing ? QByteArray(now).replace("10.1.", "10.2.") : now;
+        plan += Address(*devices[std::size_t(i)]).toLatin1() + ',' + planned
+                + ",10.1.255.1,255.255.0.0,10.1.255.254,239.0.0.1,\n";
+    }
+    QFile file(planPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(plan) != plan.size())
+        return false;
+    file.close();
+    *run = RunTool({ QStringLiteral("--json"), QStringLiteral("-j"), QString::number(count),
+                     QStringLiteral("apply"), planPath },
+                   output);
+    bool right = run->status == 0 && Count(*run, QStringLiteral("changed")) == changing
+            && Count(*run, QStringLiteral("unchanged")) == count - changing;
+    for (int i = 0; i < count; ++i)
+        right = right
+                && devices[std::size_t(i)]->addresses().first().startsWith(i < changing ? "10.2."
+                                                                                        : "10.1.");
+    return right;
+}
+
+// Flashes `count` fresh simulators at once; false if any memory is not exactly what was sent.
+bool FlashFleet(int count, const QString &imagePath, const QByteArray &image, const QString &output,
+                ToolRun *run)
+{
+    const auto devices = Simulators(count);
+    if (devices.empty())
+        return false;
+    QStringList arguments{ QStringLiteral("--json"), QStringLiteral("-j"), QString::number(count) };
+    for (const auto &device : devices)
+        arguments << QStringLiteral("-d") << Address(*device);
     arguments << QStringLiteral("flash") << imagePath;
     *run = RunTool(arguments, output);
 
@@ -174,15 +260,28 @@ int main(int argc, char *argv[])
     imageFile.close();
     const QString output = dir.filePath(QStringLiteral("out.json"));
 
+    // The 128-device run holds 256 sockets here and as many sockets and lock files in the tool.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+
     ToolRun one;
     ToolRun fleet;
+    ToolRun large;
     bool memoryRight = FlashFleet(1, imagePath, image, output, &one);
     Print("flash 2 MiB to 1 device", one);
     memoryRight = FlashFleet(FleetSize, imagePath, image, output, &fleet) && memoryRight;
     Print("flash 2 MiB to 32 devices", fleet);
-    if (one.wallSeconds > 0)
+    memoryRight = FlashFleet(LargeFleetSize, imagePath, image, output, &large) && memoryRight;
+    Print("flash 2 MiB to 128 devices, -j 128", large);
+    if (one.wallSeconds > 0) {
         std::printf("32 devices / 1 device wall time: %.3fx (target within %.2fx)\n",
                     fleet.wallSeconds / one.wallSeconds, RatioTarget);
+        std::printf("128 devices / 1 device wall time: %.3fx (target within %.2fx)\n",
+                    large.wallSeconds / one.wallSeconds, RatioTarget);
+    }
 
     std::vector<std::unique_ptr<sim::DeviceSimulator>> found;
     quint16 port = 0;
@@ -204,9 +303,26 @@ int main(int argc, char *argv[])
                 scan.json.value(QLatin1String("ok")).toInt(),
                 scan.json.value(QLatin1String("scanned")).toInt(), scan.cpuSeconds);
 
-    if (!memoryRight) {
+    ToolRun inventory;
+    const bool inventoryRight = Inventory(InventorySize, output, &inventory);
+    Print("inventory of 256 devices, -j 256", inventory);
+
+    const QString planPath = dir.filePath(QStringLiteral("plan.csv"));
+    ToolRun applyOne;
+    ToolRun applyMany;
+    bool applyRight = Apply(1, 1, planPath, output, &applyOne);
+    Print("apply to 1 device, changed", applyOne);
+    applyRight = Apply(ApplySize, ApplySize / 2, planPath, output, &applyMany) && applyRight;
+    Print("apply to 64 devices, 32 changed, -j 64", applyMany);
+    if (applyOne.wallSeconds > 0)
+        std::printf("apply 64 devices / 1 device wall time: %.3fx\n",
+                    applyMany.wallSeconds / applyOne.wallSeconds);
+
+    if (!memoryRight)
         std::printf("FAILED: device memory does not hold the image\n");
-        return 1;
-    }
-    return 0;
+    if (!inventoryRight)
+        std::printf("FAILED: the inventory did not report every device\n");
+    if (!applyRight)
+        std::printf("FAILED: the apply did not bring every device to the plan\n");
+    return memoryRight && inventoryRight && applyRight ? 0 : 1;
 }
