@@ -204,6 +204,16 @@ void ReadPlanFile(Invocation &invocation, const QString &path)
     }
     if (invocation.targets.isEmpty())
         Fail(QStringLiteral("%1 plans no device").arg(path));
+    // Nor at an address where another listed device is now: the order the devices are set in
+    // would decide whether two of them share it for a while.
+    for (const Target &target : std::as_const(invocation.targets)) {
+        const QString planned = plannedIps.key(target.Label());
+        for (const Target &other : std::as_const(invocation.targets)) {
+            if (!planned.isEmpty() && other.host == planned && !(other == target))
+                Fail(QStringLiteral("%1: ip %2 is planned for %3, but %4 is there now")
+                             .arg(path, planned, target.Label(), other.Label()));
+        }
+    }
 }
 
 void PlanApply(DeviceJob &job)

@@ -287,10 +287,10 @@ QString HelpText()
                     "commands."))
             + QStringLiteral("\nCommands:\n") + CommandEntries() + QStringLiteral("\nOptions:\n")
             + OptionEntries(OptionDef::Group::General) + QLatin1Char('\n')
-            + Wrapped(QStringLiteral("A connection attempt is bound to %1 s%2 (--connect-timeout). "
-                                     "A flash waits %3 s for a block's size acknowledgement and "
-                                     "%4 s for its result, as the update window does "
-                                     "(--size-timeout, --result-timeout).")
+            + Wrapped(QStringLiteral("A connection attempt is bound to %1 s%2, or to "
+                                     "--connect-timeout. A flash waits %3 s for a block's size "
+                                     "acknowledgement and %4 s for its result, as the update "
+                                     "window does, or --size-timeout and --result-timeout.")
                               .arg(DefaultConnectTimeoutMs / 1000)
                               .arg(OtherConnectTimeouts())
                               .arg(download::DownloadSequence::SizeWaitTicks / 10)
@@ -314,17 +314,14 @@ QString HelpText()
                     "version column (as inventory writes it) is ignored, any other refused. Lines "
                     "starting with # are comments; an empty cell leaves that value as it is. "
                     "Every row is checked before any device is contacted, with the checks of "
-                    "set-addresses and set-mac; a device listed twice, or one IP or MAC planned "
-                    "for two devices, is refused. A device whose IP is set has moved: the report "
-                    "says where it is now."))
+                    "set-addresses and set-mac; a device listed twice, one IP or MAC planned for "
+                    "two devices, or an IP where another listed device is now, is refused. A "
+                    "device whose IP is set has moved: the report says where it is now."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral("Locks: a device is driven by one run at a time. Each run "
-                                     "holds a lock file "
-                                     "per device (named by address and port, in the runtime folder "
-                                     "or else the "
-                                     "temporary folder) while it drives it; a device another run "
-                                     "holds reports "
-                                     "\"%1\".")
+                                     "holds a lock file per device (named by address and port, "
+                                     "in the runtime folder or else the temporary folder) while "
+                                     "it drives it; a device another run holds reports \"%1\".")
                               .arg(QLatin1String(BusyText)))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(

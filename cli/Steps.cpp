@@ -109,8 +109,9 @@ Step Connect()
                  [](DeviceJob &job, QObject *context) {
                      DeviceLink &link = job.Session().Link();
                      QObject::connect(&link, &DeviceLink::connected, context, [&job, context] {
-                         // Reading before writing is the only way to tell a greeting or a stale reply
-                         // from an answer: whatever comes before the first command is ignored.
+                         // Reading before writing is the only way to tell a greeting or a stale
+                         // reply from an answer: whatever comes before the first command is
+                         // ignored.
                          const int settleMs = job.Asked().settleMs;
                          if (settleMs <= 0) {
                              job.StepDone();

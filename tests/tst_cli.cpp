@@ -598,6 +598,9 @@ void TestCli::usageErrors_data()
     plan("plan: one IP for two devices",
          header + "127.0.0.2,10.0.0.5,,,,\n" + witness + ",10.0.0.5,,,,\n",
          "ip 10.0.0.5 is planned for 127.0.0.2:2000 too");
+    plan("plan: an IP where another device is",
+         header + "127.0.0.2,127.0.0.3,,,,\n127.0.0.3,,,,,\n",
+         "ip 127.0.0.3 is planned for 127.0.0.2:2000, but 127.0.0.3:2000 is there now");
     plan("plan: a CR in a quoted cell", header + witness + ",\"10.0.0.5\r\",,,,\n",
          "ip \"10.0.0.5\\r\" holds the control character \\x0d");
     plan("plan: a column unknown", "device,ip,dp310,mask,gateway,multicast,gatway\n",
