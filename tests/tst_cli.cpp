@@ -929,11 +929,11 @@ void TestCli::eventsAndLog()
              QStringList({ u"run start "_s, u"connect "_s + at, u"command "_s + at + u"ReqVer"_s,
                            u"reply "_s + at + u"ACK_REQ_VER:2.00"_s, u"outcome "_s + at + u"ok"_s,
                            u"run end "_s }));
-    QFile file(log);
+    QFile file(log); // a text file: its lines end as the system's do
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray logged = file.readAll();
-    QVERIFY2(logged.contains(QByteArray(at.toLatin1() + " >> ReqVer\\r\n")), logged.constData());
-    QVERIFY(logged.contains(QByteArray(at.toLatin1() + " << ACK_REQ_VER:2.00\\r\\n\n")));
+    QVERIFY2(logged.contains(QByteArray(at.toLatin1() + " >> ReqVer\\r")), logged.constData());
+    QVERIFY(logged.contains(QByteArray(at.toLatin1() + " << ACK_REQ_VER:2.00\\r\\n")));
 }
 
 void TestCli::csvLine_data()
