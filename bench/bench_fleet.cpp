@@ -173,16 +173,23 @@ int Count(const ToolRun &run, const QString &status)
     }));
 }
 
+// --json, every device at once, and each of them by -d.
+QStringList FleetArguments(const std::vector<std::unique_ptr<sim::DeviceSimulator>> &devices)
+{
+    QStringList arguments{ QStringLiteral("--json"), QStringLiteral("-j"),
+                           QString::number(devices.size()) };
+    for (const auto &device : devices)
+        arguments << QStringLiteral("-d") << Address(*device);
+    return arguments;
+}
+
 // Reads `count` simulators at once; false unless every one reported all it holds.
 bool Inventory(int count, const QString &output, ToolRun *run)
 {
     const auto devices = Simulators(count);
     if (devices.empty())
         return false;
-    QStringList arguments{ QStringLiteral("--json"), QStringLiteral("-j"), QString::number(count) };
-    for (const auto &device : devices)
-        arguments << QStringLiteral("-d") << Address(*device);
-    *run = RunTool(arguments << QStringLiteral("inventory"), output);
+    *run = RunTool(FleetArguments(devices) << QStringLiteral("inventory"), output);
     return run->status == 0 && Count(*run, QStringLiteral("ok")) == count;
 }
 
@@ -226,11 +233,7 @@ bool FlashFleet(int count, const QString &imagePath, const QByteArray &image, co
     const auto devices = Simulators(count);
     if (devices.empty())
         return false;
-    QStringList arguments{ QStringLiteral("--json"), QStringLiteral("-j"), QString::number(count) };
-    for (const auto &device : devices)
-        arguments << QStringLiteral("-d") << Address(*device);
-    arguments << QStringLiteral("flash") << imagePath;
-    *run = RunTool(arguments, output);
+    *run = RunTool(FleetArguments(devices) << QStringLiteral("flash") << imagePath, output);
 
     const QByteArray phase2 = image.mid(Phase2Offset, Phase2Length);
     const auto holdsImage = [&](const std::unique_ptr<sim::DeviceSimulator> &device) {
