@@ -159,6 +159,7 @@ void DeviceSimulator::clearFaults()
     m_dropRemaining = 0;
     m_closeCountdown = 0;
     m_closeMode = CloseMode::Graceful;
+    m_refuseSets = false;
     m_garbage.clear();
     m_unsolicitedReply.clear();
     m_unsolicitedDelayMs = 0;
@@ -375,11 +376,14 @@ QByteArray DeviceSimulator::answer(const Command &command, const QByteArray &lin
 
     switch (command.kind) {
     case CommandKind::SetIp: {
-        const bool ok = command.valid && command.arguments.size() == 5
+        const bool valid = command.valid && command.arguments.size() == 5
                 && std::all_of(command.arguments.cbegin(), command.arguments.cend(),
                                [](const QByteArray &a) { return isDottedDecimalIpv4(a); });
+        const bool ok = valid && !m_refuseSets;
         if (ok)
             m_addresses = command.arguments;
+        else if (valid)
+            note(QStringLiteral("addresses refused (fault)"));
         else if (command.valid)
             note(QStringLiteral("addresses refused: not five dotted-decimal IPv4 addresses"));
         return ok ? QByteArrayLiteral("ACK_SET_IP:1") : QByteArrayLiteral("ACK_SET_IP:0");
@@ -387,9 +391,12 @@ QByteArray DeviceSimulator::answer(const Command &command, const QByteArray &lin
     case CommandKind::ReqIp:
         return "ACK_REC_IP:" + m_addresses.join(',');
     case CommandKind::SetMac: {
-        const bool ok = command.valid && isMacText(command.arguments.value(0));
+        const bool valid = command.valid && isMacText(command.arguments.value(0));
+        const bool ok = valid && !m_refuseSets;
         if (ok)
             m_mac = command.arguments.value(0);
+        else if (valid)
+            note(QStringLiteral("MAC address refused (fault)"));
         else if (command.valid)
             note(QStringLiteral("MAC address refused: not twelve hexadecimal digits"));
         return ok ? QByteArrayLiteral("ACK_SET_MAC:1") : QByteArrayLiteral("ACK_SET_MAC:0");

@@ -147,6 +147,9 @@ public:
     // After the next `count` commands (every line counts) and the reply to the last of them,
     // the device closes the connection and reads nothing more from it. Once; 0 disarms.
     void closeAfterCommands(int count, CloseMode mode = CloseMode::Graceful);
+    // SetIP_ADR and SetMAC_ADR are answered with failure and change nothing, as a device that
+    // is write-protected would answer them.
+    void setRefuseSets(bool refuse) { m_refuseSets = refuse; }
     // Written in front of every reply.
     void setReplyGarbage(const QByteArray &prefix) { m_garbage = prefix; }
     // Sent (with CR LF appended) delayMs after each connection; empty turns it off.
@@ -238,6 +241,7 @@ private:
     int m_dropRemaining = 0;
     int m_closeCountdown = 0;
     CloseMode m_closeMode = CloseMode::Graceful;
+    bool m_refuseSets = false;
     QByteArray m_garbage;
     QByteArray m_unsolicitedReply;
     int m_unsolicitedDelayMs = 0;

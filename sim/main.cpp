@@ -162,6 +162,9 @@ int main(int argc, char *argv[])
             QStringLiteral("reset-after"),
             QStringLiteral("Like --close-after, but reset the connection (RST)."),
             QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption refuseSetsOption(
+            QStringLiteral("refuse-sets"),
+            QStringLiteral("Answer SetIP_ADR and SetMAC_ADR with failure and change nothing."));
     const QCommandLineOption garbageOption(QStringLiteral("garbage"),
                                            QStringLiteral("Write TEXT in front of every reply."),
                                            QStringLiteral("TEXT"));
@@ -177,8 +180,8 @@ int main(int argc, char *argv[])
     parser.addOptions({ listenOption, allowRemoteOption, versionOption, macOption, addressesOption,
                         delayOption, splitOption, splitPauseOption, byteSegmentsOption,
                         bytePauseOption, blockResultOption, ignoreAnnounceOption, dropOption,
-                        closeAfterOption, resetAfterOption, garbageOption, unsolicitedOption,
-                        unsolicitedDelayOption });
+                        closeAfterOption, resetAfterOption, refuseSetsOption, garbageOption,
+                        unsolicitedOption, unsolicitedDelayOption });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         fail(QStringLiteral("unexpected argument \"%1\"")
@@ -218,6 +221,7 @@ int main(int argc, char *argv[])
                                   sim::DeviceSimulator::CloseMode::Reset);
     else
         device.closeAfterCommands(nonNegative(parser, closeAfterOption));
+    device.setRefuseSets(parser.isSet(refuseSetsOption));
     device.setReplyGarbage(escapedBytes(parser, garbageOption));
     device.setUnsolicitedOnConnect(escapedBytes(parser, unsolicitedOption),
                                    nonNegative(parser, unsolicitedDelayOption));
