@@ -34,6 +34,13 @@ bool IsListed(bool search, const Outcome &outcome)
     return !search || outcome.version.has_value();
 }
 
+// Devices that failed; for a search, of those that answered (the others count as scanned only).
+qsizetype CountFailed(bool search, const QList<Outcome> &outcomes)
+{
+    return std::count_if(outcomes.begin(), outcomes.end(),
+                         [search](const Outcome &o) { return !o.ok && IsListed(search, o); });
+}
+
 QString Time(const QDateTime &time)
 {
     return time.toString(Qt::ISODateWithMs);
@@ -131,7 +138,10 @@ QString Report::ResultText(const Outcome &outcome) const
         if (outcome.status == QLatin1String("busy")
             || outcome.status == QLatin1String("not started"))
             return EscapedText(outcome.error);
-        return QStringLiteral("failed: ") + EscapedText(outcome.error);
+        // A device that moved is to be looked for there.
+        const QString where =
+                outcome.movedTo ? QStringLiteral("; now at ") + *outcome.movedTo : QString();
+        return QStringLiteral("failed: ") + EscapedText(outcome.error) + where;
     }
     return EscapedText(m_command.reportText(outcome));
 }
@@ -317,10 +327,9 @@ void Report::Conclude(const QList<Outcome> &outcomes, int signalNumber)
                 m_events->Emit(outcome.target.Label(), QStringLiteral("outcome"),
                                DeviceEntry(outcome));
         }
-        const qsizetype ok = CountOk(outcomes);
         m_events->Emit(QString(), QStringLiteral("run end"),
-                       { { QStringLiteral("ok"), ok },
-                         { QStringLiteral("failed"), outcomes.size() - ok },
+                       { { QStringLiteral("ok"), CountOk(outcomes) },
+                         { QStringLiteral("failed"), CountFailed(m_search, outcomes) },
                          { QStringLiteral("interrupted"), signalNumber != 0 },
                          { QStringLiteral("exitStatus"),
                            ExitStatus(m_invocation, outcomes, signalNumber) } });
@@ -395,7 +404,6 @@ QJsonObject Report::ImageEntry() const
 
 QString Report::Json(const QList<Outcome> &outcomes) const
 {
-    const qsizetype ok = CountOk(outcomes);
     QJsonArray devices;
     for (const Outcome &outcome : outcomes) {
         if (Listed(outcome))
@@ -407,8 +415,8 @@ QString Report::Json(const QList<Outcome> &outcomes) const
         { QStringLiteral("formatVersion"), FormatVersion },
         { QStringLiteral("startTime"), Time(m_start) },
         { QStringLiteral("endTime"), Time(QDateTime::currentDateTimeUtc()) },
-        { QStringLiteral("ok"), ok },
-        { QStringLiteral("failed"), outcomes.size() - ok },
+        { QStringLiteral("ok"), CountOk(outcomes) },
+        { QStringLiteral("failed"), CountFailed(m_search, outcomes) },
         { QStringLiteral("devices"), devices },
     };
     if (m_search)
