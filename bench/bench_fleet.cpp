@@ -202,11 +202,12 @@ bool Apply(int count, int changing, const QString &planPath, const QString &outp
         return false;
     QByteArray plan = "device,ip,dp310,mask,gateway,multicast,mac\n";
     for (int i = 0; i < count; ++i) {
+        // Loopback: a device that does not answer is looked for at its planned IP.
         const QByteArray now =
-                "10.1." + QByteArray::number(i / 250) + '.' + QByteArray::number(i % 250 + 1);
+                "127.1." + QByteArray::number(i / 250) + '.' + QByteArray::number(i % 250 + 1);
         devices[std::size_t(i)]->setAddresses(
                 { now, "10.1.255.1", "255.255.0.0", "10.1.255.254", "239.0.0.1" });
-        const QByteArray planned = i < changing ? QByteArray(now).replace("10.1.", "10.2.") : now;
+        const QByteArray planned = i < changing ? QByteArray(now).replace("127.1.", "127.2.") : now;
         plan += Address(*devices[std::size_t(i)]).toLatin1() + ',' + planned
                 + ",10.1.255.1,255.255.0.0,10.1.255.254,239.0.0.1,\n";
     }
@@ -221,8 +222,8 @@ bool Apply(int count, int changing, const QString &planPath, const QString &outp
             && Count(*run, QStringLiteral("unchanged")) == count - changing;
     for (int i = 0; i < count; ++i)
         right = right
-                && devices[std::size_t(i)]->addresses().first().startsWith(i < changing ? "10.2."
-                                                                                        : "10.1.");
+                && devices[std::size_t(i)]->addresses().first().startsWith(i < changing ? "127.2."
+                                                                                        : "127.1.");
     return right;
 }
 
