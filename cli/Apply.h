@@ -17,9 +17,11 @@ extern const QStringList PlanColumns;
 // hold, every value checked as set-addresses and set-mac check theirs. Throws UsageError.
 void ReadPlanFile(Invocation &invocation, const QString &path);
 
-// One device: read what the plan names, and if anything differs (and this is no dry run) set it,
-// addresses in one command with those not planned as read, then read back on the same
-// connection: "changed" only when the device now holds the plan.
+// One device: read what the plan names, and if anything differs (and this is no dry run) set it:
+// the MAC, then the addresses in one command with those not planned as read (never one that
+// neither the plan nor the device gave), then read back, on a new connection to the device's new
+// address if the one open ends or goes quiet: "changed" only when the device now holds the plan.
+// A device not at its address is looked for at the IP planned for it, and only read there.
 void PlanApply(DeviceJob &job);
 QString ApplyReportText(const Outcome &outcome);
 

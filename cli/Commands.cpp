@@ -12,8 +12,10 @@
 #include "protocol/Commands.h"
 
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -136,6 +138,45 @@ QByteArray RequiredValue(const QString &value, const QString &name, qsizetype ma
     return protocol::ToWire(value); // as typed, blanks included
 }
 
+std::optional<QString> NormalAddress(const QString &text)
+{
+    const std::optional<quint32> address = platform::ParseDottedDecimal(text);
+    if (!address)
+        return std::nullopt;
+    return QHostAddress(*address).toString();
+}
+
+std::optional<QString> NormalMac(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral(
+            "^(?:[0-9A-Fa-f]{12}|[0-9A-Fa-f]{2}([-:])[0-9A-Fa-f]{2}(?:\\1[0-9A-Fa-f]{2}){4})$"));
+    const QString mac = protocol::Trim(text);
+    if (!form.match(mac).hasMatch())
+        return std::nullopt;
+    return QString(mac).remove(QLatin1Char('-')).remove(QLatin1Char(':')).toUpper();
+}
+
+QByteArray AddressValue(const QString &value, const QString &name)
+{
+    RequiredValue(value, name, AddressFieldLength);
+    const std::optional<QString> address = NormalAddress(value);
+    if (!address)
+        Fail(QStringLiteral("%1 \"%2\" is not an IPv4 address (four decimal numbers 0-255)")
+                     .arg(name, value));
+    return protocol::ToWire(*address);
+}
+
+QByteArray MacValue(const QString &value, const QString &name)
+{
+    RequiredValue(value, name, value.size());
+    const std::optional<QString> mac = NormalMac(value);
+    if (!mac)
+        Fail(QStringLiteral("%1 \"%2\" is not a MAC address (twelve hexadecimal digits, or six "
+                            "pairs of them joined by - or :)")
+                     .arg(name, value));
+    return protocol::ToWire(*mac);
+}
+
 namespace {
 
 // --- Values of the commands ---
@@ -228,13 +269,14 @@ const ResultField MacField{ QStringLiteral("mac"),
 const ResultField CutField{
     QStringLiteral("cut"),
     QStringLiteral("\"cut\" (null, or the block an interrupt cut: {\"address\", \"length\", "
-                   "\"written\"})"),
+                   "\"sent\" (bytes handed to the system, not all of which need have reached the "
+                   "device)})"),
     [](const Outcome &outcome) {
         if (!outcome.cut)
             return QJsonValue(QJsonValue::Null);
         return QJsonValue(QJsonObject{ { QStringLiteral("address"), qint64(outcome.cut->address) },
                                        { QStringLiteral("length"), outcome.cut->length },
-                                       { QStringLiteral("written"), outcome.cut->written } });
+                                       { QStringLiteral("sent"), outcome.cut->sent } });
     },
     {},
     [](const Outcome &) { return QStringList(); }
@@ -259,6 +301,15 @@ const ResultField VersionAfterField{
     QStringLiteral("versionAfter"),
     QStringLiteral("\"versionAfter\" (flash: read on a new connection, or null)"),
     [](const Outcome &outcome) { return TextOrNull(outcome.versionAfter); },
+    {},
+    [](const Outcome &) { return QStringList(); }
+};
+
+const ResultField LeftField{
+    QStringLiteral("left"),
+    QStringLiteral("\"left\" (null, or for a device a set command was interrupted at: untouched, "
+                   "set unacknowledged or set not read back)"),
+    [](const Outcome &outcome) { return TextOrNull(outcome.left); },
     {},
     [](const Outcome &) { return QStringList(); }
 };
@@ -433,18 +484,20 @@ QList<CommandDef> MakeCommands()
     CommandDef setAddresses;
     setAddresses.name = QStringLiteral("set-addresses");
     setAddresses.arguments = AddressNames;
-    setAddresses.help = QStringLiteral("set them, sent as typed (exactly one device; see Values)");
+    setAddresses.help = QStringLiteral("set them, sent in plain dotted decimal (exactly one "
+                                       "device; see Values)");
     setAddresses.devices = Devices::One;
+    setAddresses.sets = true;
     setAddresses.prepare = [](Invocation &invocation, const QStringList &values) {
         for (std::size_t i = 0; i < invocation.request.addresses.size(); ++i) {
             const auto at = static_cast<qsizetype>(i);
-            invocation.request.addresses[i] =
-                    RequiredValue(values[at], AddressNames[at], AddressFieldLength);
+            invocation.request.addresses[i] = AddressValue(values[at], AddressNames[at]);
         }
     };
     setAddresses.plan = [](DeviceJob &job) {
         job.Then(steps::SetAddresses(job.Asked().addresses));
     };
+    setAddresses.fields = { &LeftField };
     setAddresses.reportText = [](const Outcome &) -> QString {
         return QStringLiteral("IP Address Set Complete");
     };
@@ -462,12 +515,15 @@ QList<CommandDef> MakeCommands()
     CommandDef setMac;
     setMac.name = QStringLiteral("set-mac");
     setMac.arguments = { QStringLiteral("HEX12") };
-    setMac.help = QStringLiteral("set it, sent in upper case (exactly one device)");
+    setMac.help = QStringLiteral("set it, sent as twelve upper-case digits (exactly one device; "
+                                 "see Values)");
     setMac.devices = Devices::One;
+    setMac.sets = true;
     setMac.prepare = [](Invocation &invocation, const QStringList &values) {
-        invocation.request.mac = RequiredValue(values[0], QStringLiteral("HEX12"), MacFieldLength);
+        invocation.request.mac = MacValue(values[0], QStringLiteral("HEX12"));
     };
     setMac.plan = [](DeviceJob &job) { job.Then(steps::SetMac(job.Asked().mac)); };
+    setMac.fields = { &LeftField };
     setMac.reportText = [](const Outcome &) -> QString {
         return QStringLiteral("MAC Address Set Complete");
     };
@@ -624,11 +680,12 @@ QList<CommandDef> MakeCommands()
                                 "with what differs")
                          .arg(PlanColumns.join(QLatin1Char(',')));
     apply.devices = Devices::File;
+    apply.sets = true;
     apply.prepare = [](Invocation &invocation, const QStringList &values) {
         ReadPlanFile(invocation, values[0]);
     };
     apply.plan = PlanApply;
-    apply.fields = { &AddressesField, &MacField, &ChangesField, &MovedToField };
+    apply.fields = { &AddressesField, &MacField, &ChangesField, &MovedToField, &LeftField };
     apply.reportText = ApplyReportText;
 
     CommandDef scan;

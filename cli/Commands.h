@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // Everything the tool knows about its commands and options, one definition each: the parser,
 // the help text, the per-device action and the report are all read from here. A new command or
@@ -24,14 +25,23 @@ struct UsageError
 };
 [[noreturn]] void Fail(const QString &text);
 
-// What the windows' fields take.
+// What the window's address fields take.
 inline constexpr qsizetype AddressFieldLength = 15;
-inline constexpr qsizetype MacFieldLength = 12;
 
 // A value as the window would send it, or a usage error naming it by `name`: empty once
 // trimmed (the window would send nothing), longer than `maxLength`, or holding a control
 // character, which on the wire would end the command early and start another.
 QByteArray RequiredValue(const QString &value, const QString &name, qsizetype maxLength);
+// An IPv4 address, as set-addresses and a plan take it (a usage error otherwise): four decimal
+// numbers 0-255 within the window's field, blanks around it aside. It goes out in plain dotted
+// decimal, leading zeros dropped, since a device may read "010" as octal.
+QByteArray AddressValue(const QString &value, const QString &name);
+// A MAC address: twelve hexadecimal digits, or six pairs of them joined by "-" or ":". It goes
+// out as the twelve digits in upper case.
+QByteArray MacValue(const QString &value, const QString &name);
+// The same forms for what a device reported: nothing when it is no address.
+std::optional<QString> NormalAddress(const QString &text);
+std::optional<QString> NormalMac(const QString &text);
 
 struct OptionDef
 {
@@ -83,6 +93,8 @@ struct CommandDef
     bool csv = false;
     // The human report is one table at the end rather than a line per device.
     bool table = false;
+    // Sets values on its devices: an interrupt says what it left each device as.
+    bool sets = false;
     // Reads the command's values (as many as `arguments`) into the invocation, after the
     // options; throws UsageError.
     std::function<void(Invocation &, const QStringList &values)> prepare;

@@ -58,11 +58,25 @@ void DeviceJob::ReplyTimedOut()
     else if (m_ignoredLines > 1)
         text += QStringLiteral("; %1 other lines received, see --trace").arg(m_ignoredLines);
     if (m_keepGoing.isEmpty()) {
-        Fail(text);
+        Unanswered(text);
         return;
     }
     m_readErrors.append(m_keepGoing + QStringLiteral(": ") + text);
     StepDone();
+}
+
+void DeviceJob::Unanswered(const QString &why)
+{
+    if (const auto handle = m_unanswered) {
+        EndStep();
+        handle(*this, why);
+        return;
+    }
+    if (m_sets && m_setState == SetState::Sent) {
+        Fail(QStringLiteral("set sent, not acknowledged: its state is unknown (%1)").arg(why));
+        return;
+    }
+    Fail(why);
 }
 
 double DeviceJob::Seconds() const
@@ -94,13 +108,16 @@ void DeviceJob::Start()
     m_session.SetDownloadWaits(Ticks(m_request.sizeWaitMs), Ticks(m_request.resultWaitMs));
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
     connect(&m_session, &core::DeviceSession::blockSent, this, [this] { m_wroteBlock = true; });
-    // A lost connection ends the device's run at once; a step that waits on its own (a
-    // download) says itself which block it cut.
+    connect(&link, &DeviceLink::connected, this, [this] { m_unreachable = nullptr; });
+    // A lost connection ends the device's run at once, unless the step under way can do without
+    // it; a step that waits on its own (a download) says itself which block it cut.
     connect(&link, &DeviceLink::connectionLost, this, [this](const QString &text, int code) {
         if (m_backOffTimer.isActive())
             return;
-        if (m_stepContext == nullptr || m_wait == Step::Wait::Reply)
+        if (m_stepContext == nullptr)
             Fail(WithCause(text, code));
+        else if (m_wait == Step::Wait::Reply)
+            Unanswered(WithCause(text, code));
     });
     Begin();
 }
@@ -116,7 +133,8 @@ void DeviceJob::Begin()
 
 bool DeviceJob::Retry(const QString &why)
 {
-    if (m_done || m_wroteBlock || m_outcome.attempts > m_request.retries)
+    if (m_done || m_wroteBlock || m_setState != SetState::None
+        || m_outcome.attempts > m_request.retries)
         return false;
     const int attempt = m_outcome.attempts;
     EndStep();
@@ -135,6 +153,22 @@ bool DeviceJob::Retry(const QString &why)
     return true;
 }
 
+void DeviceJob::Instead(QList<Step> steps)
+{
+    m_steps = std::move(steps);
+}
+
+void DeviceJob::WhenUnreachable(std::function<bool(DeviceJob &, const QString &)> elsewhere)
+{
+    m_unreachable = std::move(elsewhere);
+}
+
+bool DeviceJob::Unreachable(const QString &why)
+{
+    const auto elsewhere = std::exchange(m_unreachable, nullptr);
+    return elsewhere && elsewhere(*this, why);
+}
+
 void DeviceJob::RunNext()
 {
     if (m_done)
@@ -147,16 +181,23 @@ void DeviceJob::RunNext()
     m_wait = step.wait;
     m_answer = step.answer;
     m_keepGoing = step.keepGoing;
+    m_sets = step.sets;
+    m_unanswered = step.unanswered;
     m_ignoredLines = 0;
     m_stepContext = new QObject(this);
     if (m_wait == Step::Wait::Reply)
         m_replyTimer.start(m_request.replyTimeoutMs);
+    const bool connected = m_session.Link().IsConnected();
     step.start(*this, m_stepContext);
+    if (m_sets && connected && !m_done)
+        m_setState = SetState::Sent;
 }
 
 void DeviceJob::EndStep()
 {
     m_replyTimer.stop();
+    m_sets = false;
+    m_unanswered = nullptr;
     if (m_stepContext == nullptr)
         return;
     // Nothing the session says from here on belongs to this step. Deleted later: the step may
@@ -171,6 +212,8 @@ void DeviceJob::StepDone()
 {
     if (m_done)
         return;
+    if (m_sets && m_setState == SetState::Sent)
+        m_setState = SetState::Acknowledged;
     EndStep();
     if (m_steps.isEmpty()) {
         RunNext();
@@ -237,8 +280,25 @@ void DeviceJob::Interrupt()
     QString error = QStringLiteral("interrupted");
     if (const auto block = m_session.CurrentBlock()) {
         m_outcome.cut = CutBlock{ block->address, block->length, block->written };
-        error += QString::asprintf(": block 0x%08x cut after %lld of %d bytes", block->address,
+        error += QString::asprintf(": block 0x%08x cut after %lld of %d bytes sent", block->address,
                                    static_cast<long long>(block->written), block->length);
+    }
+    // A device a set may have reached is to be checked; one never set, not.
+    if (m_request.command != nullptr && m_request.command->sets) {
+        switch (m_setState) {
+        case SetState::None:
+            m_outcome.left = QStringLiteral("untouched");
+            error += QStringLiteral(": untouched");
+            break;
+        case SetState::Sent:
+            m_outcome.left = QStringLiteral("set unacknowledged");
+            error += QStringLiteral(": set sent, not acknowledged: its state is unknown");
+            break;
+        case SetState::Acknowledged:
+            m_outcome.left = QStringLiteral("set not read back");
+            error += QStringLiteral(": set, not read back");
+            break;
+        }
     }
     m_outcome.status = QStringLiteral("interrupted");
     End(false, error, Ending::Abort);

@@ -34,6 +34,12 @@ struct Step
     // A read that may go unanswered: its time-out is noted under this name ("mac") and the job
     // goes on, so the other reads still report. Empty: a time-out ends the job.
     QString keepGoing;
+    // A set: once its command is written the device may have taken it, so an answer that does
+    // not come leaves the device's state unknown, and the failure (or an interrupt) says so.
+    bool sets = false;
+    // Runs instead of failing the job when the step's answer does not come: the connection ended
+    // under it or the reply wait ran out. It ends the step itself.
+    std::function<void(DeviceJob &job, const QString &why)> unanswered = nullptr;
 };
 
 // The link's text with the plain words for its Winsock code.
@@ -76,8 +82,16 @@ public:
     // do not run.
     void Finish(const QString &status);
     // Starts the device's part over on a fresh connection after a short back-off, if attempts
-    // are left and not a block byte has been written; false otherwise (the caller fails).
+    // are left and neither a block byte nor a set has been written; false otherwise (the caller
+    // fails).
     bool Retry(const QString &why);
+    // Puts `steps` in place of those left.
+    void Instead(QList<Step> steps);
+    // What to do, once, when the device cannot be reached (its connect failed and no retry is
+    // left): `elsewhere` returns true when it took over. The first connection made disarms it.
+    void WhenUnreachable(std::function<bool(DeviceJob &job, const QString &why)> elsewhere);
+    // For the connect step: false when nothing took over, and the job is to fail with `why`.
+    bool Unreachable(const QString &why);
     void AddBlock(const BlockResult &block);
 
 Q_SIGNALS:
@@ -87,11 +101,14 @@ Q_SIGNALS:
 
 private:
     enum class Ending { Close, Abort };
+    // How far the sets of the device's part have come.
+    enum class SetState { None, Sent, Acknowledged };
 
     void Begin();
     void RunNext();
     void EndStep();
     void ReplyTimedOut();
+    void Unanswered(const QString &why);
     void End(bool ok, const QString &error, Ending how = Ending::Close);
 
     Request m_request;
@@ -102,6 +119,10 @@ private:
     QObject *m_stepContext = nullptr;
     QString m_answer; // of the step under way
     QString m_keepGoing; // of the step under way
+    bool m_sets = false; // of the step under way
+    std::function<void(DeviceJob &, const QString &)> m_unanswered; // of the step under way
+    SetState m_setState = SetState::None;
+    std::function<bool(DeviceJob &, const QString &)> m_unreachable;
     QStringList m_readErrors; // of reads that went on regardless
     int m_ignoredLines = 0; // since the step under way began
     bool m_wroteBlock = false;

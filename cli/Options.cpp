@@ -304,19 +304,31 @@ QString HelpText()
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Values: a value that is empty once trimmed, holds a control character or is "
-                    "longer than the window's field (15 characters for an address, 12 for the "
-                    "MAC) is refused. IMAGE may be a pipe or - for standard input, read to its "
-                    "end."))
+                    "longer than the window's field (15 characters for an address) is refused, "
+                    "and so is an address that is not four decimal numbers 0-255 (999.1.1.1, "
+                    "1.12234E+11) or a MAC that is not twelve hexadecimal digits (six pairs "
+                    "joined by - or : are taken too). An address goes out in plain dotted "
+                    "decimal (10.0.9.05 as 10.0.9.5), a MAC as twelve upper-case digits. IMAGE "
+                    "may be a pipe or - for standard input, read to its end."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Plans (apply FILE): CSV (RFC 4180) whose header names its columns: device "
                     "(HOST[:PORT]), ip, dp310, mask, gateway, multicast and, if wanted, mac; a "
-                    "version column (as inventory writes it) is ignored, any other refused. Lines "
-                    "starting with # are comments; an empty cell leaves that value as it is. "
-                    "Every row is checked before any device is contacted, with the checks of "
-                    "set-addresses and set-mac; a device listed twice, one IP or MAC planned for "
-                    "two devices, or an IP where another listed device is now, is refused. A "
-                    "device whose IP is set has moved: the report says where it is now."))
+                    "version column (as inventory writes it) is ignored, any other refused. Blanks "
+                    "around a cell are dropped; lines starting with # (comments), lines of empty "
+                    "cells and empty columns at the end are skipped; an empty cell leaves that "
+                    "value as it is. Every row is checked before any device is contacted, with "
+                    "the checks of set-addresses and set-mac; a device listed twice, one IP or "
+                    "MAC planned for two devices (compared as sent), or an IP where another listed "
+                    "device is now, is refused. The MAC is set first, then the five addresses in "
+                    "one command, those not planned as the device reported them: a device that "
+                    "did not report one the plan leaves empty fails before anything is set. Once "
+                    "an IP set is acknowledged the device has moved: \"movedTo\" names its new "
+                    "IP (same port), and the read-back goes there on a new connection if the one "
+                    "open ends or gets no answer. A device that does not answer at its device "
+                    "address is looked for at its planned ip, same port, and only read there: "
+                    "\"unchanged\" (with \"movedTo\") if it holds the whole plan, otherwise it "
+                    "fails and nothing is set."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral("Locks: a device is driven by one run at a time. Each run "
                                      "holds a lock file per device (named by address and port, "
@@ -341,8 +353,9 @@ QString HelpText()
                               "planned. For flash, \"image\": {\"length\", \"notWritten\", "
                               "\"sha256\", \"blocks\": [{\"phase\", \"address\", \"offset\", "
                               "\"length\", \"crc32\"}]}; a dry run adds \"dryRun\": true. For "
-                              "scan and inventory --scan, \"devices\" holds those that answered; "
-                              "\"scanned\" counts all addresses tried.")
+                              "scan and inventory --scan, \"devices\" holds those that answered, "
+                              "and \"ok\" and \"failed\" count them; \"scanned\" counts all "
+                              "addresses tried.")
                               .arg(FormatVersion)
                               .arg(JsonFields()))
             + QLatin1Char('\n')
@@ -358,6 +371,13 @@ QString HelpText()
                     "report lists each device's outcome so far, \"interrupted\" for those not "
                     "done. A report or log that cannot be written (a full disk, a closed pipe) "
                     "ends the run too."))
+            + QLatin1Char('\n')
+            + Wrapped(QStringLiteral(
+                    "Sets (set-addresses, set-mac, apply): a set whose answer does not come (the "
+                    "connection ends or the wait runs out) fails with \"set sent, not "
+                    "acknowledged: its state is unknown\". An interrupt says in the error and in "
+                    "\"left\" what it left each device as: untouched, set unacknowledged (sent, "
+                    "no answer yet) or set not read back."))
             + QStringLiteral(
                     "\n"
                     "Exit status:\n"

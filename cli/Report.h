@@ -33,7 +33,7 @@ inline constexpr int ExitUsage = 2;
 // An interrupted run ends with 128 plus the signal's number: 130 for SIGINT, 143 for SIGTERM.
 inline constexpr int ExitSignalBase = 128;
 // Of the JSON document and the events; a change that could break a reader raises it.
-inline constexpr int FormatVersion = 2;
+inline constexpr int FormatVersion = 3;
 
 // What the run says: as it goes, one line per device (failures on the error output) in the
 // order the devices were given, and a flash's progress, then a summary (or inventory's table);

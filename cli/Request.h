@@ -70,12 +70,13 @@ struct BlockResult
     QString result; // "Update Complete", the device's "Failed:..."/"Error:...", "Error!!(Timeout)"
 };
 
-// The block an interrupt cut short: announced, and `written` of its bytes handed to the system.
+// The block an interrupt cut short: announced, and `sent` of its bytes handed to the system (not
+// all of which need have reached the device).
 struct CutBlock
 {
     quint32 address = 0;
     qint32 length = 0;
-    qint64 written = 0;
+    qint64 sent = 0;
 };
 
 // How one device's part of the run ended (or where it stood when the run was interrupted).
@@ -106,7 +107,11 @@ struct Outcome
         QString planned;
     };
     QList<Change> changes;
+    // Where the device is when not at its own address: its IP was set, or it was found there.
     std::optional<QString> movedTo;
+    // A command that sets, interrupted: what the interrupt left the device as ("untouched", "set
+    // unacknowledged", "set not read back").
+    std::optional<QString> left;
 };
 
 } // namespace cli

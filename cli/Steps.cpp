@@ -37,10 +37,19 @@ Step Exchange(ReplyKind kind, std::function<void(DeviceSession &)> send,
                  QString() };
 }
 
-// The answer of a set: success, or the window's own failure text.
-std::function<void(DeviceJob &, bool)> Accepted(const QString &failure)
+// The answer of a set: success (told to `accepted` first), or the window's own failure text.
+std::function<void(DeviceJob &, bool)> Accepted(const QString &failure,
+                                                std::function<void(DeviceJob &)> accepted = {})
 {
-    return [failure](DeviceJob &job, bool ok) { ok ? job.StepDone() : job.Fail(failure); };
+    return [failure, accepted](DeviceJob &job, bool ok) {
+        if (!ok) {
+            job.Fail(failure);
+            return;
+        }
+        if (accepted)
+            accepted(job);
+        job.StepDone();
+    };
 }
 
 // What a download step has seen of its device.
@@ -125,7 +134,7 @@ Step Connect()
                      QObject::connect(&link, &DeviceLink::connectFailed, context,
                                       [&job](const QString &text, int code) {
                                           const QString error = WithCause(text, code);
-                                          if (!job.Retry(error))
+                                          if (!job.Retry(error) && !job.Unreachable(error))
                                               job.Fail(error);
                                       });
                      QObject::connect(&link, &DeviceLink::connectionLost, context,
@@ -195,19 +204,24 @@ Step ReadMac()
                     });
 }
 
-Step SetAddresses(const DeviceSession::Addresses &addresses, const QString &failure)
+Step SetAddresses(const DeviceSession::Addresses &addresses, const QString &failure,
+                  std::function<void(DeviceJob &job)> accepted)
 {
-    return Exchange(
+    Step step = Exchange(
             ReplyKind::SetIp,
             [addresses](DeviceSession &session) { session.SetAddresses(addresses); },
-            &DeviceSession::addressesSet, Accepted(failure));
+            &DeviceSession::addressesSet, Accepted(failure, std::move(accepted)));
+    step.sets = true;
+    return step;
 }
 
 Step SetMac(const QByteArray &mac, const QString &failure)
 {
-    return Exchange(
+    Step step = Exchange(
             ReplyKind::SetMac, [mac](DeviceSession &session) { session.SetMac(mac); },
             &DeviceSession::macSet, Accepted(failure));
+    step.sets = true;
+    return step;
 }
 
 Step Download(const QByteArray &image, quint32 baseAddress)

@@ -23,9 +23,12 @@ Step ReadVersion();
 Step ReadVersionAfter();
 Step ReadAddresses();
 Step ReadMac();
-// A refusal fails the job with `failure` (the window's text by default).
+// A refusal fails the job with `failure` (the window's text by default); an acceptance is told to
+// `accepted`, if any, before the next step. An answer that does not come leaves the device's
+// state unknown, and the job fails saying so.
 Step SetAddresses(const core::DeviceSession::Addresses &addresses,
-                  const QString &failure = QStringLiteral("IP Address Set Failed"));
+                  const QString &failure = QStringLiteral("IP Address Set Failed"),
+                  std::function<void(DeviceJob &job)> accepted = {});
 Step SetMac(const QByteArray &mac,
             const QString &failure = QStringLiteral("MAC Address Set Failed"));
 // Fails with the first block the device did not accept. A first announce that got no size
