@@ -576,8 +576,6 @@ void TestCli::usageErrors_data()
         "IP \"10.0.0.100.200.1\" is 16 characters long; the field takes 15");
     row("MAC of thirteen digits", { "set-mac", "0A0B0C0D0E0F1" },
         "HEX12 \"0A0B0C0D0E0F1\" is not a MAC address");
-    row("MAC not hexadecimal", { "set-mac", "0A:0B:0C:0D:0E:0G" },
-        "HEX12 \"0A:0B:0C:0D:0E:0G\" is not a MAC address");
     row("address out of range",
         { "set-addresses", "10.0.0.300", "10.0.0.2", "255.0.0.0", "10.0.0.254", "239.0.0.1" },
         "IP \"10.0.0.300\" is not an IPv4 address");
@@ -832,7 +830,7 @@ void TestCli::applyOutcomes_data()
     QTest::addColumn<QString>("fault"); // of the device at its own address
     QTest::addColumn<int>("interruptAt"); // the Nth command the two addresses see; 0: none
     QTest::addColumn<QList<QByteArray>>("atOwn"); // what 127.0.0.1:P saw
-    QTest::addColumn<QList<QByteArray>>("atNew"); // 127.0.0.2:P
+    QTest::addColumn<int>("readsAtNew"); // ReqIP_ADR at 127.0.0.2:P
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("error"); // "@" is the port
     QTest::addColumn<bool>("moved"); // to 127.0.0.2:P
@@ -841,50 +839,37 @@ void TestCli::applyOutcomes_data()
     const QByteArray read = "ReqIP_ADR";
     const QByteArray move = "SetIP_ADR(127.0.0.2,10.0.5.20,255.255.255.0,10.0.5.254,239.0.5.1)";
     QTest::newRow("3 of 5 read: the gateway and multicast would be wiped")
-            << u"  , 10.0.5.21, , , "_s << u"3 of 5"_s << 0 << QList<QByteArray>{ read }
-            << QList<QByteArray>() << u"failed"_s
+            << u"  , 10.0.5.21, , , "_s << u"3 of 5"_s << 0 << QList<QByteArray>{ read } << 0
+            << u"failed"_s
             << u"device reported 3 of 5 addresses; plan gateway and multicast to set it"_s << false
             << QString();
-    QTest::newRow("3 of 5 read, the others planned")
-            << u", 10.0.5.021, , 10.0.5.254, 239.0.5.1"_s << u"3 of 5"_s << 0
-            << QList<QByteArray>{ read,
-                                  "SetIP_ADR(127.0.0.1,10.0.5.21,255.255.255.0,10.0.5.254,239.0.5."
-                                  "1)",
-                                  read }
-            << QList<QByteArray>() << u"changed"_s << QString() << false << QString();
     QTest::newRow("moved, the connection ends: read back at the new address")
             << u"127.0.0.2,,,,"_s << u"closes after the set"_s << 0
-            << QList<QByteArray>{ read, move } << QList<QByteArray>{ read } << u"changed"_s
-            << QString() << true << QString();
-    QTest::newRow("moved, nobody at the new address")
-            << u"127.0.0.2,,,,"_s << u"closes after the set; none at the new address"_s << 0
-            << QList<QByteArray>{ read, move } << QList<QByteArray>() << u"failed"_s
-            << u"set, not read back: Error:connect(), Code = 10061 (connection refused)"_s << true
+            << QList<QByteArray>{ read, move } << 1 << u"changed"_s << QString() << true
             << QString();
     QTest::newRow("set sent, the connection ends unanswered")
             << u"127.0.0.2,,,,"_s << u"closes, the set unanswered"_s << 0
-            << QList<QByteArray>{ read, move } << QList<QByteArray>() << u"failed"_s
+            << QList<QByteArray>{ read, move } << 0 << u"failed"_s
             << u"set sent, not acknowledged: its state is unknown (Disconnected)"_s << false
             << QString();
     QTest::newRow("interrupted: set, not read back")
             << u"127.0.0.2,,,,"_s << u"closes after the set"_s << 3
-            << QList<QByteArray>{ read, move } << QList<QByteArray>{ read } << u"interrupted"_s
+            << QList<QByteArray>{ read, move } << 1 << u"interrupted"_s
             << u"interrupted: set, not read back"_s << true << u"set not read back"_s;
     QTest::newRow("interrupted: the set unanswered")
-            << u"127.0.0.2,,,,"_s << QString() << 2 << QList<QByteArray>{ read, move }
-            << QList<QByteArray>() << u"interrupted"_s
+            << u"127.0.0.2,,,,"_s << QString() << 2 << QList<QByteArray>{ read, move } << 0
+            << u"interrupted"_s
             << u"interrupted: set sent, not acknowledged: its state is unknown"_s << false
             << u"set unacknowledged"_s;
     QTest::newRow("interrupted: untouched")
-            << u"127.0.0.2,,,,"_s << QString() << 1 << QList<QByteArray>{ read }
-            << QList<QByteArray>() << u"interrupted"_s << u"interrupted: untouched"_s << false
-            << u"untouched"_s;
+            << u"127.0.0.2,,,,"_s << QString() << 1 << QList<QByteArray>{ read } << 0
+            << u"interrupted"_s << u"interrupted: untouched"_s << false << u"untouched"_s;
     QTest::newRow("the plan run again after the move: found at its new address")
-            << u"127.0.0.2,,,,"_s << u"gone"_s << 0 << QList<QByteArray>()
-            << QList<QByteArray>{ read } << u"unchanged"_s << QString() << true << QString();
+            << u"127.0.0.2,,,,"_s << u"gone"_s << 0 << QList<QByteArray>() << 1 << u"unchanged"_s
+            << QString() << true << QString();
     QTest::newRow("found there not as planned: nothing set")
-            << u"127.0.0.2,10.0.5.99,,,"_s << u"gone"_s << 0 << QList<QByteArray>()
-            << QList<QByteArray>{ read } << u"failed"_s
+            << u"127.0.0.2,10.0.5.99,,,"_s << u"gone"_s << 0 << QList<QByteArray>() << 1
+            << u"failed"_s
             << u"Error:connect(), Code = 10061 (connection refused); the device at 127.0.0.2:@ "
                u"does not hold the plan (dp310 10.0.5.20 -> 10.0.5.99): nothing set there"_s
             << false << QString();
@@ -896,7 +881,7 @@ void TestCli::applyOutcomes()
     QFETCH(QString, fault);
     QFETCH(int, interruptAt);
     QFETCH(QList<QByteArray>, atOwn);
-    QFETCH(QList<QByteArray>, atNew);
+    QFETCH(int, readsAtNew);
     QFETCH(QString, status);
     QFETCH(QString, error);
     QFETCH(bool, moved);
@@ -913,8 +898,6 @@ void TestCli::applyOutcomes()
         own.close();
     if (fault.startsWith(u"closes"))
         own.closeAfterCommands(2);
-    if (fault.endsWith(u"none at the new address"))
-        next.close();
     cli::Tool *running = nullptr;
     int seen = 0;
     for (sim::DeviceSimulator *device : { &own, &next }) {
@@ -935,7 +918,7 @@ void TestCli::applyOutcomes()
                          [&](cli::Tool &tool) { running = &tool; });
     running = nullptr;
     QCOMPARE(own.receivedCommands(), atOwn);
-    QCOMPARE(next.receivedCommands(), atNew);
+    QCOMPARE(next.receivedCommands(), QList<QByteArray>(readsAtNew, "ReqIP_ADR"));
     QCOMPARE(run.Device(0)[u"status"].toString(), status);
     QCOMPARE(run.Device(0)[u"error"].toString(), error.replace(u"@"_s, port));
     QCOMPARE(run.Device(0)[u"movedTo"].toString(), moved ? u"127.0.0.2:"_s + port : QString());
