@@ -5,6 +5,7 @@
 #include "DeviceLock.h"
 #include "Steps.h"
 
+#include "platform/FileLock.h"
 #include "platform/SocketErrors.h"
 
 #include <algorithm>
@@ -78,14 +79,16 @@ void DeviceJob::Then(Step step)
 void DeviceJob::Start()
 {
     m_clock.start();
-    QString error;
-    m_lock = LockDevice(m_outcome.target, &error);
-    if (!m_lock) {
-        if (error == QLatin1String(BusyText))
+    DeviceLock taken = LockDevice(m_outcome.target);
+    if (!taken.lock) {
+        if (taken.busy)
             m_outcome.status = QStringLiteral("busy");
-        End(false, error);
+        End(false, taken.error);
         return;
     }
+    m_lock = std::move(taken.lock);
+    if (!taken.takenOver.isEmpty())
+        Q_EMIT noted(taken.takenOver);
     DeviceLink &link = m_session.Link();
     link.SetAddress(m_outcome.target.host);
     link.SetPort(QString::number(m_outcome.target.port));

@@ -6,12 +6,15 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QLockFile>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+
+namespace platform {
+class FileLock;
+}
 
 namespace cli {
 
@@ -83,6 +86,8 @@ public:
 Q_SIGNALS:
     void blockFinished(const cli::BlockResult &block);
     void retrying(const QString &why, int attempt);
+    // Worth a line of the trace, beside the traffic: a stale lock taken over.
+    void noted(const QString &text);
     void finished();
 
 private:
@@ -96,7 +101,7 @@ private:
 
     Request m_request;
     core::DeviceSession m_session;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<platform::FileLock> m_lock;
     QList<Step> m_steps; // still to run
     Step::Wait m_wait = Step::Wait::Own; // of the step under way
     QObject *m_stepContext = nullptr;

@@ -1,10 +1,12 @@
 #include "Options.h"
 
 #include "Commands.h"
-#include "DeviceLock.h"
 #include "Report.h"
 
+#include "platform/FileLock.h"
+
 #include <QCommandLineParser>
+#include <QDir>
 
 #include <algorithm>
 #include <optional>
@@ -318,11 +320,16 @@ QString HelpText()
                     "two devices, or an IP where another listed device is now, is refused. A "
                     "device whose IP is set has moved: the report says where it is now."))
             + QLatin1Char('\n')
-            + Wrapped(QStringLiteral("Locks: a device is driven by one run at a time. Each run "
-                                     "holds a lock file per device (named by address and port, "
-                                     "in the runtime folder or else the temporary folder) while "
-                                     "it drives it; a device another run holds reports \"%1\".")
-                              .arg(QLatin1String(BusyText)))
+            + Wrapped(QStringLiteral(
+                              "Locks: a device is driven by one run at a time, whoever started "
+                              "it and from whatever environment. Each run holds a lock per "
+                              "device while it drives it, a file named by address and port in "
+                              "%1 (made, open to every user, when missing); a device another "
+                              "run holds is \"busy\", and the message names that run and the "
+                              "file. The system releases a lock however its run ends: a file "
+                              "left behind is taken over (--trace says so).")
+                              .arg(QDir::toNativeSeparators(
+                                      platform::HostLockFolder(QStringLiteral("ql-t36")))))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Report: one line per device in the order given (failures on stderr, naming "

@@ -12,6 +12,7 @@
 #include "Output.h"
 #include "Tool.h"
 
+#include "platform/FileLock.h"
 #include "platform/Inet.h"
 
 #include <QCryptographicHash>
@@ -21,6 +22,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -187,6 +189,7 @@ private Q_SLOTS:
     void inventoryThenApply();
     void rollOut_data();
     void rollOut();
+    void deviceDrivenByOneRun_data();
     void deviceDrivenByOneRun();
     void eventsAndLog();
     void csvLine_data();
@@ -225,6 +228,8 @@ void TestCli::initTestCase()
     File(QStringLiteral("QL_T36.ini"),
          "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(m_closedPort));
     QVERIFY(m_witness.listen(Loopback));
+    // Runs here, and the tool's copies it starts, lock apart from any real run on the host.
+    qputenv("QLT36_LOCK_DIR", QFile::encodeName(m_dir.filePath(u"locks"_s)));
     platform::SetConnectGuard([](quint32 address) { return (address >> 24) == 127; });
 }
 
@@ -881,30 +886,130 @@ void TestCli::rollOut()
     QCOMPARE(run.Json()[u"formatVersion"].toInt(), 2);
 }
 
+void TestCli::deviceDrivenByOneRun_data()
+{
+    QTest::addColumn<QString>("holder"); // "run" a flash under way, "killed" one killed; or
+    // "file:" or "nobody's:" and what a file left behind holds
+    QTest::addColumn<QStringList>("environment"); // of the holding run: NAME=VALUE, or NAME gone
+    QTest::addColumn<QString>("said"); // busy: the other run's error; else in its trace
+
+    const QString busy = u"busy: another run is driving this device (PID %pid, ql-t36-cli, user "
+                         u"%user; lock %lock)"_s;
+    QTest::newRow("a run") << u"run"_s << QStringList() << busy;
+    // The host's own folder, as without the tests' setting.
+    QTest::newRow("a run with other runtime and temporary folders")
+            << u"run"_s << Args({ "QLT36_LOCK_DIR", "XDG_RUNTIME_DIR=%dir", "TMPDIR=%dir/missing" })
+            << busy;
+    QTest::newRow("a run killed") << u"killed"_s << QStringList()
+                                  << u"-- lock %lock taken over from PID %pid, ql-t36-cli, user "
+                                     u"%user, which ended without releasing it"_s;
+    QTest::newRow("an empty file") << u"file:"_s << QStringList() << QString();
+    QTest::newRow("a file of garbage") << u"file:\x01\xff garbage"_s << QStringList()
+                                       << u"-- lock %lock taken over: what it held names no run"_s;
+    QTest::newRow("another user's file")
+            << u"nobody's:pid 999999\nprogram ql-t36-cli\nuser nobody\n"_s << QStringList()
+            << u"-- lock %lock taken over from PID 999999, ql-t36-cli, user nobody, which ended "
+               u"without releasing it"_s;
+}
+
 void TestCli::deviceDrivenByOneRun()
 {
+    QFETCH(QString, holder);
+    QFETCH(QStringList, environment);
+    QFETCH(QString, said);
+
+    // A folder of each case's own, made by the tool; or the host's, as with no setting.
+    const QByteArray testFolder = qgetenv("QLT36_LOCK_DIR");
+    const auto restore = qScopeGuard([&] { qputenv("QLT36_LOCK_DIR", testFolder); });
+    QString folder = m_dir.filePath(u"locks "_s + QString::fromLatin1(QTest::currentDataTag()));
+    if (environment.contains(u"QLT36_LOCK_DIR"_s)) {
+        qunsetenv("QLT36_LOCK_DIR");
+#ifdef Q_OS_WIN
+        folder =
+                QDir::fromNativeSeparators(qEnvironmentVariable("ProgramData")) + u"/ql-t36/lock"_s;
+#else
+        folder = u"/run/lock/ql-t36"_s;
+#endif
+    } else {
+        qputenv("QLT36_LOCK_DIR", QFile::encodeName(folder));
+    }
     sim::DeviceSimulator device, other;
     QVERIFY(device.listen(Loopback) && other.listen(Loopback));
-    device.setReplyDelay(1500);
-    QSignalSpy announced(&device, &sim::DeviceSimulator::commandReceived);
+    const QString lock = folder + u"/127.0.0.1-%1.lock"_s.arg(device.serverPort());
     QProcess flashing;
-    Start(flashing, Args({ "-d", At(device), "flash", File(u"locked.bin"_s, "locked") }));
-    QVERIFY(announced.wait(10000));
+    qint64 pid = 0;
+    if (holder.startsWith(u"file:"_s) || holder.startsWith(u"nobody's:"_s)) {
+        QVERIFY(QDir().mkpath(folder));
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.write(holder.section(u':', 1).toLatin1()) >= 0);
+        file.close();
+#ifdef Q_OS_UNIX
+        if (holder.startsWith(u"nobody's:"_s)
+            && (::geteuid() != 0 || ::chown(QFile::encodeName(lock).constData(), 65534, 65534) != 0
+                || ::chmod(QFile::encodeName(lock).constData(), 0644) != 0))
+            QSKIP("a file of another user needs root to make");
+#else
+        if (holder.startsWith(u"nobody's:"_s))
+            QSKIP("a file of another user needs POSIX owners");
+#endif
+    } else {
+        QProcessEnvironment settings = QProcessEnvironment::systemEnvironment();
+        for (const QString &setting : std::as_const(environment)) {
+            const QString value = setting.section(u'=', 1).replace(u"%dir"_s, m_dir.path());
+            setting.contains(u'=') ? settings.insert(setting.section(u'=', 0, 0), value)
+                                   : settings.remove(setting);
+        }
+        flashing.setProcessEnvironment(settings);
+        device.setReplyDelay(1500);
+        QSignalSpy announced(&device, &sim::DeviceSimulator::commandReceived);
+        Start(flashing, Args({ "-d", At(device), "flash", File(u"locked.bin"_s, "locked") }));
+        QVERIFY(announced.wait(10000));
+        pid = flashing.processId();
+        if (holder == u"killed") {
+            flashing.kill();
+            QVERIFY(flashing.waitForFinished(5000));
+        }
+    }
+    said.replace(u"%lock"_s, QDir::toNativeSeparators(lock))
+            .replace(u"%pid"_s, QString::number(pid))
+            .replace(u"%user"_s, platform::UserName());
 
-    // The other run leaves the device alone and goes on with the rest.
-    Run run = Exec(Args({ "--json", "-d", At(device), "-d", At(other), "version" }));
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.Device(0)[u"status"].toString(), u"busy"_s);
-    QCOMPARE(run.Device(0)[u"error"].toString(), u"busy: another run is driving this device"_s);
+    // The other run leaves a busy device alone and goes on with the rest.
+    Run run = Exec(Args({ "--json", "--trace", "-d", At(device), "-d", At(other), "version" }));
     QCOMPARE(run.Device(1)[u"version"].toString(), u"2.00"_s);
-    QCOMPARE(Finish(flashing).exitCode, 0);
-    QCOMPARE(device.counters().connections, 1);
-    QCOMPARE(device.receivedCommands().size(), 1);
+    if (holder == u"run") {
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.Device(0)[u"status"].toString(), u"busy"_s);
+        QCOMPARE(run.Device(0)[u"error"].toString(), said);
+        QCOMPARE(Finish(flashing).exitCode, 0);
+        QCOMPARE(device.counters().connections, 1);
+        QCOMPARE(device.receivedCommands().size(), 1);
+#ifdef Q_OS_UNIX
+        // Made by the run, for every user: the folder as /tmp is, the file writable by all.
+        struct stat made = {};
+        QVERIFY(::stat(QFile::encodeName(lock).constData(), &made) == 0);
+        QCOMPARE(made.st_mode & 07777, 0666u);
+        QVERIFY(::stat(QFile::encodeName(folder).constData(), &made) == 0);
+        QCOMPARE(made.st_mode & 07777, 01777u);
+#endif
+    } else {
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(said.isEmpty() ? !run.err.contains("taken over") : run.err.contains(said.toUtf8()),
+                 run.err.constData());
+    }
+#ifdef Q_OS_UNIX
+    // Used where it lies: a file of another user cannot be removed from a sticky folder.
+    struct stat left = {};
+    QVERIFY(::stat(QFile::encodeName(lock).constData(), &left) == 0);
+    QCOMPARE(left.st_uid, holder.startsWith(u"nobody's:"_s) ? 65534u : ::geteuid());
+#endif
 
-    // Released with the run that held it.
+    // Released with the run that held it, nothing left to take over.
     device.setReplyDelay(0);
-    run = Exec(Args({ "--json", "-d", At(device), "version" }));
+    run = Exec(Args({ "--json", "--trace", "-d", At(device), "version" }));
     QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.err.contains("taken over"), run.err.constData());
 }
 
 void TestCli::eventsAndLog()
