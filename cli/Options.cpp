@@ -67,7 +67,14 @@ void ResolveTargets(Invocation &invocation, const CommandDef &command, const QSt
         invocation.targets.append(Checked(target, QStringLiteral("-d: ") + error));
     }
     if (!invocation.devicesFile.isNull()) {
-        const auto listed = ReadTargetsFile(invocation.devicesFile, &error);
+        int signalNumber = 0;
+        const auto listed = ReadTargetsFile(invocation.devicesFile, &error, &signalNumber);
+        if (signalNumber != 0) {
+            // The run ends as interrupted, with no device to contact.
+            invocation.signalNumber = signalNumber;
+            invocation.targets.clear();
+            return;
+        }
         if (!listed)
             Fail(error);
         invocation.targets += *listed;
@@ -145,6 +152,9 @@ Invocation Parse(const QStringList &arguments, const QString &programFolder)
     if (command->devices == CommandDef::Devices::File && devicesGiven)
         Fail(QStringLiteral("%1 takes its devices from %2, not from -d or --devices")
                      .arg(command->name, command->arguments.constFirst()));
+    if (invocation.devicesFile == QLatin1String("-") && values.contains(QStringLiteral("-")))
+        Fail(QStringLiteral("standard input is read once: --devices and %1 both name it")
+                     .arg(command->arguments.join(QLatin1Char(' '))));
     if (command->prepare)
         command->prepare(invocation, values);
     const bool ownDevices = command->devices == CommandDef::Devices::Range
@@ -307,8 +317,9 @@ QString HelpText()
             + Wrapped(QStringLiteral(
                     "Values: a value that is empty once trimmed, holds a control character or is "
                     "longer than the window's field (15 characters for an address, 12 for the "
-                    "MAC) is refused. IMAGE may be a pipe or - for standard input, read to its "
-                    "end."))
+                    "MAC) is refused. IMAGE, apply's FILE and --devices FILE may be a pipe or - "
+                    "for standard input, read to its end; --log FILE may be a pipe, whose reader "
+                    "is waited for."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Plans (apply FILE): CSV (RFC 4180) whose header names its columns: device "
@@ -360,11 +371,12 @@ QString HelpText()
                     "retry, outcome (the device's entry as in the JSON document), run end."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
-                    "Ctrl-C (SIGINT) or SIGTERM stops every device at once: no further byte is "
-                    "sent, a block under way has its connection reset and is named, and the "
-                    "report lists each device's outcome so far, \"interrupted\" for those not "
-                    "done. A report or log that cannot be written (a full disk, a closed pipe) "
-                    "ends the run too."))
+                    "Ctrl-C (SIGINT), SIGTERM or SIGHUP stops every device at once, also while "
+                    "a pipe named on the command line is waited for: no further byte is sent, a "
+                    "block under way has its connection reset and is named, and the report lists "
+                    "each device's outcome so far, \"interrupted\" for those not done. A report "
+                    "or log that cannot be written (a full disk, a closed pipe) ends the run "
+                    "too."))
             + QStringLiteral(
                     "\n"
                     "Exit status:\n"
@@ -374,6 +386,7 @@ QString HelpText()
                     "       a version refused, busy or not started (scan: none answered); or\n"
                     "       the report could not be written\n"
                     "  2    usage or input error, found before any device is contacted\n"
+                    "  129  interrupted by SIGHUP (the terminal closed)\n"
                     "  130  interrupted by SIGINT (Ctrl-C)\n"
                     "  143  interrupted by SIGTERM\n"
                     "\n"

@@ -200,7 +200,8 @@ private Q_SLOTS:
     void liveLineOnAConsole();
     void interrupt();
     void interruptResetsAnOpenBlock();
-    void signalWhileTheImageIsRead();
+    void signalWhileAPipeIsWaitedFor_data();
+    void signalWhileAPipeIsWaitedFor();
 
 private:
     // The tool in this process, as its program entry runs it.
@@ -615,6 +616,7 @@ void TestCli::usageErrors_data()
     row("apply with devices", { "apply", "dir:small.bin" }, "apply takes its devices from FILE");
     row("csv with a set", { "--csv", "set-mac", "0A0B0C0D0E0F" }, "--csv goes with version,");
     row("json and events", { "--json", "--events", "version" }, "go one at a time");
+    row("standard input twice", { "--devices", "-", "flash", "-" }, "standard input is read once");
     row("verify delay alone", { "flash", "--verify-delay", "1", "dir:small.bin" },
         "--verify-delay goes with --verify-version");
     row("inventory port without a scan", { "inventory", "--port", "2001" },
@@ -1113,6 +1115,18 @@ void TestCli::process_data()
             << Args({ ">full", "--json", "-d", "@", "version" }) << 1 << QString()
             << u"ql-t36-cli: cannot write to standard output: No space left on device\n"_s;
 #endif
+    QTest::newRow("devices from standard input")
+            << Args({ "<@\n", "--devices", "-", "version" }) << 0
+            << (u"@  version 2\\.00  "_s + seconds + u"\n1 ok, 0 failed\n"_s) << QString();
+#ifdef Q_OS_UNIX
+    QTest::newRow("devices from /dev/stdin")
+            << Args({ "<# piped\n@\n", "--devices", "/dev/stdin", "version" }) << 0
+            << (u"@  version 2\\.00  "_s + seconds + u"\n1 ok, 0 failed\n"_s) << QString();
+    // No warning: a pipe is written where it stands.
+    QTest::newRow("log to a pipe")
+            << Args({ "--log", "/dev/stdout", "-d", "@", "version" }) << 0
+            << (u"(.*\n)+@  version 2\\.00  "_s + seconds + u"\n1 ok, 0 failed\n"_s) << QString();
+#endif
     QTest::newRow("json") << Args({ "--json", "-d", "@", "mac" }) << 0
                           << u"\\{\n(.*\n)* *\"mac\": \"00A0B1C2D3E4\",\n(.*\n)*\\}\n"_s
                           << QString();
@@ -1133,7 +1147,15 @@ void TestCli::process()
     QProcess process;
     if (arguments.constFirst() == u">full")
         process.setStandardOutputFile(arguments.takeFirst().replace(u">"_s, u"/dev/"_s));
+    // "<TEXT" first: TEXT on its standard input.
+    const QString input = arguments.constFirst().startsWith(u'<')
+            ? arguments.takeFirst().sliced(1).replace(u"@"_s, witness)
+            : QString();
     Start(process, arguments);
+    if (!input.isEmpty()) {
+        process.write(input.toUtf8());
+        process.closeWriteChannel();
+    }
     const Run run = Finish(process);
     QCOMPARE(run.exitCode, exitCode);
     const auto whole = [](const QString &pattern) {
@@ -1262,31 +1284,65 @@ void TestCli::interruptResetsAnOpenBlock()
             u"interrupted: block 0x01000000 cut after "_s));
 }
 
-void TestCli::signalWhileTheImageIsRead()
+void TestCli::signalWhileAPipeIsWaitedFor_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "fifo" the pipe, "@" the witness
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QByteArray>("piped"); // then written into it; empty: a log read from it
+
+#ifdef Q_OS_UNIX
+    QTest::newRow("image, SIGTERM") << Args({ "-d", "@", "flash", "fifo" }) << SIGTERM
+                                    << testsupport::PatternedImage(0x300, 0x61);
+    QTest::newRow("devices, SIGINT")
+            << Args({ "--devices", "fifo", "version" }) << SIGINT << QByteArray("# piped\n@\n");
+    QTest::newRow("plan, SIGHUP") << Args({ "apply", "fifo" }) << SIGHUP
+                                  << QByteArray("device,ip,dp310,mask,gateway,multicast\n@,,,,,\n");
+    QTest::newRow("log, SIGTERM") << Args({ "--log", "fifo", "-d", "@", "version" }) << SIGTERM
+                                  << QByteArray();
+#endif
+}
+
+void TestCli::signalWhileAPipeIsWaitedFor()
 {
 #ifdef Q_OS_UNIX
-    // A pipe that nobody writes yet: the tool waits for it, and a signal still ends the run.
-    const QString fifo = m_dir.filePath(u"image.fifo"_s);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, signalNumber);
+    QFETCH(QByteArray, piped);
+
+    // A pipe that nobody writes (or reads) yet: the tool waits for it, and a signal still ends
+    // the run.
+    const QString fifo = m_dir.filePath(u"waited.fifo"_s);
+    QFile::remove(fifo);
     QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    arguments.replaceInStrings(QRegularExpression(u"^fifo$"_s), fifo);
+    arguments.replaceInStrings(QRegularExpression(u"^@$"_s), At(m_witness));
+    piped.replace("@", At(m_witness).toLatin1());
     m_witness.clearRecords();
     QProcess process;
-    Start(process, Args({ "-d", At(m_witness), "flash", fifo }));
+    Start(process, arguments);
     QTest::qWait(300);
-    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signalNumber), 0);
     const Run run = Finish(process, 3000);
-    QCOMPARE(run.exitCode, 143);
-    QVERIFY2(run.err.contains("failed: interrupted"), run.err.constData());
+    QCOMPARE(run.exitCode, 128 + signalNumber);
     QCOMPARE(m_witness.counters().connections, 0);
 
-    // Written this time: read to its end, however it comes.
-    const QByteArray image = testsupport::PatternedImage(0x300, 0x61);
-    QProcess writer;
-    writer.start(u"sh"_s, { u"-c"_s, u"cat \"$0\" > \"$1\""_s, File(u"piped.bin"_s, image), fifo });
-    const Run piped = Exec(Args({ "--json", "-d", At(m_witness), "flash", fifo }));
-    QVERIFY(writer.state() == QProcess::NotRunning || writer.waitForFinished(5000));
-    QCOMPARE(piped.exitCode, 0);
-    QCOMPARE(m_witness.memory(0x1000000, image.size()), image);
-    QCOMPARE(piped.Json()[u"image"][u"length"].toInteger(), image.size());
+    // With its other end this time: read to its end, however it comes, or written.
+    QProcess other;
+    const QString log = m_dir.filePath(u"piped.log"_s);
+    other.start(u"sh"_s,
+                { u"-c"_s, u"cat \"$0\" > \"$1\""_s,
+                  piped.isEmpty() ? fifo : File(u"piped.in"_s, piped),
+                  piped.isEmpty() ? log : fifo });
+    QTest::failOnWarning(QRegularExpression(u".*"_s)); // none, a seek on the pipe included
+    const Run done = Exec(Args({ "--json" }) + arguments);
+    QVERIFY(other.state() == QProcess::NotRunning || other.waitForFinished(5000));
+    QCOMPARE(done.exitCode, 0);
+    QCOMPARE(m_witness.counters().connections, 1);
+    if (arguments.contains(u"flash"_s))
+        QCOMPARE(m_witness.memory(0x1000000, piped.size()), piped);
+    QFile logged(log);
+    if (piped.isEmpty())
+        QVERIFY(logged.open(QIODevice::ReadOnly) && logged.readAll().contains(">> ReqVer"));
 #else
     QSKIP("POSIX signals and FIFOs");
 #endif
