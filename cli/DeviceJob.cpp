@@ -97,13 +97,14 @@ void DeviceJob::Start()
     m_session.SetDownloadWaits(Ticks(m_request.sizeWaitMs), Ticks(m_request.resultWaitMs));
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
     connect(&m_session, &core::DeviceSession::blockSent, this, [this] { m_wroteBlock = true; });
+    connect(&m_session, &core::DeviceSession::replyReceived, this, [this] { m_answered = true; });
     // A lost connection ends the device's run at once; a step that waits on its own (a
     // download) says itself which block it cut.
     connect(&link, &DeviceLink::connectionLost, this, [this](const QString &text, int code) {
         if (m_backOffTimer.isActive())
             return;
         if (m_stepContext == nullptr || m_wait == Step::Wait::Reply)
-            Fail(WithCause(text, code));
+            ConnectionEnded(WithCause(text, code));
     });
     Begin();
 }
@@ -111,6 +112,7 @@ void DeviceJob::Start()
 void DeviceJob::Begin()
 {
     ++m_outcome.attempts;
+    m_answered = false;
     m_steps.clear();
     Then(steps::Connect());
     m_request.command->plan(*this);
@@ -136,6 +138,12 @@ bool DeviceJob::Retry(const QString &why)
     m_session.Link().Abort();
     Q_EMIT retrying(OneLine(why), attempt + 1);
     return true;
+}
+
+void DeviceJob::ConnectionEnded(const QString &error)
+{
+    if (m_answered || !Retry(error))
+        Fail(error);
 }
 
 void DeviceJob::RunNext()
@@ -194,10 +202,10 @@ void DeviceJob::Finish(const QString &status)
     End(true, QString());
 }
 
-void DeviceJob::Forgo(const QString &status)
+void DeviceJob::Forgo(const QString &status, const QString &why)
 {
     m_outcome.status = status;
-    End(false, status);
+    End(false, why.isEmpty() ? status : why);
 }
 
 void DeviceJob::AddBlock(const BlockResult &block)

@@ -60,8 +60,9 @@ public:
     // never continued, and is named in the outcome. The outcome says "interrupted" unless the
     // job was done already.
     void Interrupt();
-    // Ends a job that will not start, with `status` ("not started") as its error too.
-    void Forgo(const QString &status);
+    // Ends a job that will not start, with `status` ("not started") and why (the status, if
+    // nothing else is said).
+    void Forgo(const QString &status, const QString &why = QString());
 
     bool IsDone() const { return m_done; }
     const Outcome &Result() const { return m_outcome; }
@@ -81,6 +82,9 @@ public:
     // Starts the device's part over on a fresh connection after a short back-off, if attempts
     // are left and not a block byte has been written; false otherwise (the caller fails).
     bool Retry(const QString &why);
+    // A connection that ended or was reset: retried as Retry() does while the device has not
+    // answered anything on it (a device that accepts and hangs up at once), failed otherwise.
+    void ConnectionEnded(const QString &error);
     void AddBlock(const BlockResult &block);
 
 Q_SIGNALS:
@@ -110,6 +114,7 @@ private:
     QStringList m_readErrors; // of reads that went on regardless
     int m_ignoredLines = 0; // since the step under way began
     bool m_wroteBlock = false;
+    bool m_answered = false; // on this attempt's connection
     QTimer m_replyTimer;
     QTimer m_backOffTimer;
     QElapsedTimer m_clock;

@@ -312,7 +312,10 @@ QString HelpText()
                     "Replies: a reply counts only as the answer to what was written before it was "
                     "read. What a device says before the first command (see --settle), a reply "
                     "of another kind, and a block's result that comes before the block's last "
-                    "byte was written are ignored (shown by --trace)."))
+                    "byte was written are ignored (shown by --trace). A line the device sends by "
+                    "itself after the settle window cannot be told from an answer: the version "
+                    "that decides --skip-version and --verify-version is therefore read twice, "
+                    "and the two answers must agree."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Values: a value that is empty once trimmed, holds a control character or is "
@@ -393,7 +396,7 @@ QString HelpText()
                     "Examples:\n"
                     "  ql-t36-cli -d 10.0.0.7 version\n"
                     "  ql-t36-cli --devices plant.txt --json flash firmware.bin\n"
-                    "  ql-t36-cli -j 1 --max-failures 1 --devices plant.txt flash \\\n"
+                    "  ql-t36-cli --max-failures 1 --devices plant.txt flash --canary 1 \\\n"
                     "      --skip-version 2.10 --verify-version 2.10 firmware.bin\n"
                     "  ql-t36-cli --devices plant.txt --csv inventory > plant.csv\n"
                     "  ql-t36-cli apply --dry-run plant.csv\n"

@@ -28,8 +28,11 @@ struct Invocation
     QString logPath; // --log: the trace goes there too
     // Looks for devices (scan, inventory --scan): see CommandDef::search.
     bool search = false;
-    // flash --dry-run: the plan only, no device is contacted.
+    // flash --dry-run: the plan only, no device is contacted (or, with --skip-version, only
+    // read).
     bool sendNothing = false;
+    bool planReport = false; // flash --dry-run: the report is the plan
+
     bool help = false;
     bool version = false;
 

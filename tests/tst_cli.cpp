@@ -815,28 +815,52 @@ void TestCli::rollOut_data()
     QTest::addColumn<QStringList>("statuses");
     QTest::addColumn<QString>("error"); // of the first device
     QTest::addColumn<int>("announces"); // the first device saw
-    QTest::addColumn<int>("connections"); // the first device saw
+    QTest::addColumn<QList<int>>("connections"); // each device saw
 
-    QTest::newRow("skip: runs it already") << Args({ "--skip-version", "2.05" }) << u"runs 2.05"_s
-                                           << Args({ "skipped", "ok" }) << QString() << 0 << 1;
+    QTest::newRow("skip: runs it already")
+            << Args({ "--skip-version", "2.05" }) << u"runs 2.05"_s << Args({ "skipped", "ok" })
+            << QString() << 0 << QList<int>{ 1, 1 };
+    // After the settle window and before the answer: one read would take it.
+    QTest::newRow("skip: a version line after the settle window, then the answer")
+            << Args({ "--skip-version", "2.05" }) << u"strays 2.05"_s << Args({ "failed", "ok" })
+            << u"the version was read twice and the answers differ: \"2.05\", then \"2.00\""_s << 0
+            << QList<int>{ 1, 1 };
     QTest::newRow("verify: on a new connection, the second differs")
             << Args({ "--verify-version", "2.05", "--verify-delay", "0" }) << u"runs 2.05"_s
-            << Args({ "ok", "failed" }) << QString() << 1 << 2;
+            << Args({ "ok", "failed" }) << QString() << 1 << QList<int>{ 2, 2 };
     QTest::newRow("max failures: the canary fails, nothing more starts")
             << Args({ "-j", "1", "--max-failures", "1" }) << u"refuses"_s
-            << Args({ "failed", "not started" }) << u"block 0x01000000: Error:Flash"_s << 1 << 1;
+            << Args({ "failed", "not started" }) << u"block 0x01000000: Error:Flash"_s << 1
+            << QList<int>{ 1, 0 };
+    QTest::newRow("canary fails: the others are not started, whatever -j")
+            << Args({ "--canary", "1" }) << u"refuses"_s << Args({ "failed", "not started" })
+            << u"block 0x01000000: Error:Flash"_s << 1 << QList<int>{ 1, 0 };
+    QTest::newRow("canary succeeds: done before the others start")
+            << Args({ "--canary", "1" }) << QString() << Args({ "ok", "ok" }) << QString() << 1
+            << QList<int>{ 1, 1 };
     QTest::newRow("retries: the first announce unanswered")
             << Args({ "--retries", "1", "--size-timeout", "0.3" }) << u"ignores"_s
-            << Args({ "ok", "ok" }) << QString() << 2 << 2;
+            << Args({ "ok", "ok" }) << QString() << 2 << QList<int>{ 2, 1 };
+    QTest::newRow("retries: accepted, then closed at once")
+            << Args({ "--retries", "1" }) << u"hangs up"_s << Args({ "ok", "ok" }) << QString() << 1
+            << QList<int>{ 2, 1 };
+    QTest::newRow("retries: closed after the announce, unanswered")
+            << Args({ "--retries", "1" }) << u"closes"_s << Args({ "ok", "ok" }) << QString() << 2
+            << QList<int>{ 2, 1 };
     QTest::newRow("retries used up")
             << Args({ "--size-timeout", "0.3" }) << u"ignores"_s << Args({ "failed", "ok" })
-            << u"block 0x01000000: no size acknowledgement within 0.3 s"_s << 1 << 1;
+            << u"block 0x01000000: no size acknowledgement within 0.3 s"_s << 1
+            << QList<int>{ 1, 1 };
     QTest::newRow("no retry once a block byte was written")
             << Args({ "--retries", "2", "--result-timeout", "0.3" }) << u"withholds"_s
-            << Args({ "failed", "ok" }) << u"block 0x01000000: no result within 0.3 s"_s << 1 << 1;
+            << Args({ "failed", "ok" }) << u"block 0x01000000: no result within 0.3 s"_s << 1
+            << QList<int>{ 1, 1 };
     QTest::newRow("dry run: nothing is sent")
             << Args({ "--dry-run" }) << QString() << Args({ "planned", "planned" }) << QString()
-            << 0 << 0;
+            << 0 << QList<int>{ 0, 0 };
+    QTest::newRow("dry run with skip: the versions read, nothing else")
+            << Args({ "--dry-run", "--skip-version", "2.05" }) << u"runs 2.05"_s
+            << Args({ "skipped", "planned" }) << QString() << 0 << QList<int>{ 1, 1 };
 }
 
 void TestCli::rollOut()
@@ -846,18 +870,36 @@ void TestCli::rollOut()
     QFETCH(QStringList, statuses);
     QFETCH(QString, error);
     QFETCH(int, announces);
-    QFETCH(int, connections);
+    QFETCH(QList<int>, connections);
 
     sim::DeviceSimulator first, second;
     QVERIFY(first.listen(Loopback) && second.listen(Loopback));
-    if (fault == u"runs 2.05")
+    if (fault == u"runs 2.05") {
         first.setVersion("2.05");
-    else if (fault == u"refuses")
+    } else if (fault == u"refuses") {
         first.setBlockReply(0, "Error:Flash");
-    else if (fault == u"ignores")
+    } else if (fault == u"ignores") {
         first.setIgnoredAnnounce(0);
-    else if (fault == u"withholds")
+    } else if (fault == u"withholds") {
         first.setBlockReply(0, QByteArray());
+    } else if (fault == u"closes") {
+        first.dropReplies(1);
+        first.closeAfterCommands(1);
+    }
+    connect(&first, &sim::DeviceSimulator::clientConnected, this, [&] {
+        if (fault == u"hangs up" && first.counters().connections == 1)
+            first.disconnectClient();
+    });
+    connect(&first, &sim::DeviceSimulator::commandReceived, this, [&] {
+        // Sent by itself, once the settle window is over: it arrives before the answer.
+        if (fault == u"strays 2.05" && first.receivedCommands().size() == 1)
+            first.sendRaw("ACK_REQ_VER:2.05\r\n");
+    });
+    qsizetype firstAtSecond = -1; // what the first device had been sent when the second connected
+    connect(&second, &sim::DeviceSimulator::clientConnected, this, [&] {
+        if (firstAtSecond < 0)
+            firstAtSecond = first.receivedCommands().size();
+    });
     const QByteArray image = testsupport::PatternedImage(0x180, 0x3c);
     const Run run = Exec(Args({ "--json", "-d", At(first), "-d", At(second), "flash",
                                 File(u"rollout.bin"_s, image) })
@@ -874,11 +916,18 @@ void TestCli::rollOut()
                              [](const QByteArray &c) { return c.startsWith("Download("); });
     };
     QCOMPARE(downloads(first), announces);
-    QCOMPARE(first.counters().connections, connections);
-    QCOMPARE(second.counters().connections,
-             statuses[1] == u"ok" ? 1 : (statuses[1] == u"failed" ? 2 : 0));
+    QCOMPARE(first.counters().connections, connections[0]);
+    QCOMPARE(second.counters().connections, connections[1]);
     if (statuses[1] == u"ok")
         QCOMPARE(second.memory(0x1000000, image.size()), image);
+    if (statuses[1] == u"planned") // its version, if asked, and nothing else
+        QCOMPARE(second.receivedCommands(),
+                 QList<QByteArray>(connections[1] * 2, QByteArrayLiteral("ReqVer")));
+    if (options.contains(u"--dry-run"_s))
+        QCOMPARE(run.Device(1)[u"version"],
+                 connections[1] ? QJsonValue(u"2.00"_s) : QJsonValue(QJsonValue::Null));
+    if (options.contains(u"--canary"_s) && firstAtSecond >= 0) // the first was done by then
+        QCOMPARE(firstAtSecond, first.receivedCommands().size());
     // What was sent, for a device's own record to be checked against.
     const QJsonObject sent = run.Json()[u"image"].toObject();
     QCOMPARE(sent[u"sha256"].toString(),
