@@ -16,25 +16,33 @@ QByteArray Note()
             .toUtf8();
 }
 
+// The value of `key` in a note, or empty.
+QString Noted(const QByteArray &note, QLatin1String key)
+{
+    for (const QByteArray &line : note.split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (text.section(QLatin1Char(' '), 0, 0) == key)
+            return text.section(QLatin1Char(' '), 1).trimmed();
+    }
+    return QString();
+}
+
+qint64 NotedPid(const QByteArray &note)
+{
+    bool number = false;
+    const qint64 pid = Noted(note, QLatin1String("pid")).toLongLong(&number);
+    return number && pid > 0 ? pid : 0;
+}
+
 // "PID 4711, ql-t36-cli, user alice", or empty for a note that names no run.
 QString Holder(const QByteArray &note)
 {
-    QString pid, program, user;
-    for (const QByteArray &line : note.split('\n')) {
-        const QString text = QString::fromUtf8(line).trimmed();
-        const QString key = text.section(QLatin1Char(' '), 0, 0);
-        const QString value = text.section(QLatin1Char(' '), 1).trimmed();
-        if (key == QLatin1String("pid"))
-            pid = value;
-        else if (key == QLatin1String("program"))
-            program = value;
-        else if (key == QLatin1String("user"))
-            user = value;
-    }
-    bool number = false;
-    if (pid.toLongLong(&number) <= 0 || !number)
+    const qint64 pid = NotedPid(note);
+    if (pid == 0)
         return QString();
-    QString holder = QStringLiteral("PID ") + pid;
+    const QString program = Noted(note, QLatin1String("program"));
+    const QString user = Noted(note, QLatin1String("user"));
+    QString holder = QStringLiteral("PID %1").arg(pid);
     if (!program.isEmpty())
         holder += QStringLiteral(", ") + program;
     if (!user.isEmpty())
@@ -73,7 +81,9 @@ DeviceLock LockDevice(const Target &target)
         break;
     case platform::FileLock::State::Busy: {
         taken.busy = true;
-        const QString holder = Holder(platform::ReadNote(path));
+        // A note left in a file this run could not write names a run that is gone.
+        const QByteArray note = platform::ReadNote(path);
+        const QString holder = platform::ProcessRuns(NotedPid(note)) ? Holder(note) : QString();
         taken.error =
                 QStringLiteral("busy: another run is driving this device (%1lock %2)")
                         .arg(holder.isEmpty() ? QString() : holder + QStringLiteral("; "), shown);

@@ -10,6 +10,7 @@
 #else
 #  include <cerrno>
 #  include <fcntl.h>
+#  include <csignal>
 #  include <pwd.h>
 #  include <sys/file.h>
 #  include <sys/stat.h>
@@ -92,7 +93,7 @@ bool FileLock::WriteNote(const QByteArray &note)
 {
     if (m_state != State::Locked || !m_writable)
         return false;
-    const HANDLE handle = static_cast<HANDLE>(m_handle);
+    const HANDLE handle = m_handle;
     DWORD written = 0;
     return Rewind(handle) && ::SetEndOfFile(handle)
             && ::WriteFile(handle, note.constData(), DWORD(note.size()), &written, nullptr)
@@ -103,7 +104,7 @@ void FileLock::Release()
 {
     if (m_state != State::Locked)
         return;
-    const HANDLE handle = static_cast<HANDLE>(m_handle);
+    const HANDLE handle = m_handle;
     if (m_writable && Rewind(handle))
         ::SetEndOfFile(handle);
     OVERLAPPED region = {};
@@ -147,6 +148,16 @@ QString HostLockFolder(const QString &name)
     if (programData.isEmpty())
         programData = QStringLiteral("C:/ProgramData");
     return programData + QLatin1Char('/') + name + QStringLiteral("/lock");
+}
+
+bool ProcessRuns(qint64 pid)
+{
+    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    if (process == nullptr)
+        return ::GetLastError() == ERROR_ACCESS_DENIED; // another user's
+    const bool runs = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return runs;
 }
 
 QString UserName()
@@ -294,6 +305,11 @@ QString HostLockFolder(const QString &name)
 #  else
     return QStringLiteral("/tmp/") + name;
 #  endif
+}
+
+bool ProcessRuns(qint64 pid)
+{
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 QString UserName()

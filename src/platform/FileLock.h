@@ -63,5 +63,8 @@ QString HostLockFolder(const QString &name);
 
 // The name of the user this process runs as; empty if unknown.
 QString UserName();
+// Whether a process with this id runs now (a note that another user's read-only file still
+// holds may name a run long gone).
+bool ProcessRuns(qint64 pid);
 
 } // namespace platform

@@ -5,6 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#  include <QDir>
+#  include <windows.h>
+#endif
+
 #ifdef Q_OS_UNIX
 #  include <cerrno>
 #  include <cstring>
@@ -111,26 +116,39 @@ bool OpenForAppending(QFile &file, int *signalNumber)
 
 #else
 
-StreamContents ReadStream(const QString &path, qint64 keep)
+StreamContents ReadStream(const QString &path, qint64 keep, bool toEnd)
 {
     StreamContents contents;
-    QFile file;
-    const bool opened = path == QLatin1String("-")
-            ? file.open(stdin, QIODevice::ReadOnly)
-            : (file.setFileName(path), file.open(QIODevice::ReadOnly));
-    if (!opened) {
-        contents.error = file.errorString();
+    // The system's own reads: a pipe whose writer is done ends in ERROR_BROKEN_PIPE, which the
+    // C library's reads report as a failure.
+    const bool standardInput = path == QLatin1String("-");
+    const HANDLE handle = standardInput
+            ? ::GetStdHandle(STD_INPUT_HANDLE)
+            : ::CreateFileW(
+                    reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                    GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        contents.error = qt_error_string(int(::GetLastError()));
         return contents;
     }
     char buffer[64 * 1024];
-    qint64 count = 0;
-    while ((count = file.read(buffer, sizeof buffer)) > 0) {
+    for (;;) {
+        DWORD count = 0;
+        if (!::ReadFile(handle, buffer, sizeof buffer, &count, nullptr)) {
+            const DWORD code = ::GetLastError();
+            if (code != ERROR_BROKEN_PIPE && code != ERROR_HANDLE_EOF)
+                contents.error = qt_error_string(int(code));
+            break;
+        }
+        if (count == 0)
+            break;
         Take(contents, buffer, count, keep);
         if (!toEnd && contents.total > keep)
             break;
     }
-    if (count < 0)
-        contents.error = file.errorString();
+    if (!standardInput)
+        ::CloseHandle(handle);
     return contents;
 }
 
