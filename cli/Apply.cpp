@@ -3,12 +3,12 @@
 #include "Commands.h"
 #include "Csv.h"
 #include "DeviceJob.h"
+#include "InputFile.h"
 #include "Options.h"
 #include "Steps.h"
 
 #include "protocol/Commands.h"
 
-#include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -23,6 +23,9 @@ const QStringList PlanColumns{ QStringLiteral("ip"), QStringLiteral("dp310"),
                                QStringLiteral("multicast") };
 
 namespace {
+
+// Far beyond any site's plan; a device that never ends (/dev/zero) is not read forever.
+constexpr qint64 MaxPlanBytes = 16 * 1024 * 1024;
 
 const QString DeviceColumn = QStringLiteral("device");
 const QString MacColumn = QStringLiteral("mac");
@@ -251,10 +254,14 @@ bool FindAtPlannedIp(DeviceJob &job, const PlannedConfig &plan, const QString &w
 
 void ReadPlanFile(Invocation &invocation, const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        Fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    QString text = QString::fromUtf8(file.readAll());
+    const InputFile file = ReadInputFile(path, MaxPlanBytes);
+    if (file.signalNumber != 0) {
+        invocation.signalNumber = file.signalNumber; // the run ends as interrupted
+        return;
+    }
+    if (!file.error.isEmpty())
+        Fail(QStringLiteral("cannot read %1: %2").arg(path, file.error));
+    QString text = QString::fromUtf8(file.bytes);
     if (text.startsWith(QChar(0xFEFF))) // as a spreadsheet may save it
         text.remove(0, 1);
     QString error;

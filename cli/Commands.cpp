@@ -543,16 +543,20 @@ QList<CommandDef> MakeCommands()
                      .arg(download::MaxImageLength / (1024 * 1024)),
              [](Invocation &invocation) { invocation.allowTruncation = true; }),
         DryRunOption(QStringLiteral("print the plan (devices, blocks with address, length and "
-                                    "CRC-32, bytes not written) and send nothing")),
+                                    "CRC-32, bytes not written) and send nothing; with "
+                                    "--skip-version, read each device's version and say which "
+                                    "would be flashed (\"planned\") and which \"skipped\"")),
         VersionText(QStringLiteral("skip-version"),
-                    QStringLiteral("read the version first; a device that runs TEXT already is "
-                                   "\"skipped\" (a success)"),
+                    QStringLiteral("read the version first, twice on the connection (the answers "
+                                   "must agree, or the device fails); a device that runs TEXT "
+                                   "already is \"skipped\" (a success)"),
                     [](Invocation &invocation) -> std::optional<QString> & {
                         return invocation.request.skipVersion;
                     }),
         VersionText(QStringLiteral("verify-version"),
-                    QStringLiteral("after the flash, read the version on a new connection; a "
-                                   "device that does not report TEXT fails"),
+                    QStringLiteral("after the flash, read the version twice on a new "
+                                   "connection; a device whose answers differ or are not TEXT "
+                                   "fails"),
                     [](Invocation &invocation) -> std::optional<QString> & {
                         return invocation.request.verifyVersion;
                     }),
@@ -567,13 +571,22 @@ QList<CommandDef> MakeCommands()
                 true),
         Integer({ QStringLiteral("max-failures") }, QStringLiteral("N"),
                 QStringLiteral("once N devices have failed, start no further one (they are "
-                               "\"not started\"); 0 for no limit"),
+                               "\"not started\"; up to -j devices are under way when a failure "
+                               "becomes known, so up to N+j-1 may fail: see --canary); 0 for no "
+                               "limit"),
                 0, MaxFailuresLimit, 0,
                 [](Invocation &invocation) -> int & { return invocation.request.maxFailures; }),
+        Integer({ QStringLiteral("canary") }, QStringLiteral("K"),
+                QStringLiteral("the first K devices (in the order given, up to -j at once) are "
+                               "done before any other starts; the others start only if all K "
+                               "succeeded, else they are \"not started\"; 0 for none"),
+                0, MaxFailuresLimit, 0,
+                [](Invocation &invocation) -> int & { return invocation.request.canary; }),
         Integer({ QStringLiteral("retries") }, QStringLiteral("N"),
                 QStringLiteral("try a device again, after a short back-off, whose connection "
-                               "failed or whose first announce got no size acknowledgement; "
-                               "never once a block byte was written"),
+                               "failed, or ended before the device answered anything, or whose "
+                               "first announce got no size acknowledgement; never once a block "
+                               "byte was written"),
                 0, MaxRetries, 0,
                 [](Invocation &invocation) -> int & { return invocation.request.retries; }),
         Seconds({ QStringLiteral("size-timeout") },
@@ -598,13 +611,21 @@ QList<CommandDef> MakeCommands()
         ReadImage(invocation, values[0]);
         if (invocation.verifyDelayGiven && !invocation.request.verifyVersion)
             Fail(QStringLiteral("--verify-delay goes with --verify-version"));
-        invocation.sendNothing = invocation.request.dryRun;
+        // With --skip-version a dry run reads each device's version, to say which it would flash.
+        invocation.planReport = invocation.request.dryRun;
+        invocation.sendNothing = invocation.request.dryRun && !invocation.request.skipVersion;
     };
     flash.plan = [](DeviceJob &job) {
         const Request &asked = job.Asked();
         if (asked.skipVersion) {
             job.Then(steps::ReadVersion());
+            job.Then(steps::ConfirmVersion(&Outcome::version));
             job.Then(steps::Check(SkipIfRunning));
+        }
+        if (asked.dryRun) {
+            job.Then(steps::Check(
+                    [](DeviceJob &planned) { planned.Finish(QStringLiteral("planned")); }));
+            return;
         }
         job.Then(steps::Download(asked.image, asked.baseAddress));
         if (asked.verifyVersion) {
@@ -612,6 +633,7 @@ QList<CommandDef> MakeCommands()
             job.Then(steps::Disconnect(asked.verifyDelayMs));
             job.Then(steps::Connect());
             job.Then(steps::ReadVersionAfter());
+            job.Then(steps::ConfirmVersion(&Outcome::versionAfter));
             job.Then(steps::Check(VerifyVersion));
         }
     };
@@ -619,6 +641,9 @@ QList<CommandDef> MakeCommands()
     flash.reportText = [](const Outcome &outcome) -> QString {
         if (outcome.status == QLatin1String("skipped"))
             return QStringLiteral("skipped: runs ") + outcome.version.value_or(QString());
+        if (outcome.status == QLatin1String("planned"))
+            return outcome.version ? QStringLiteral("planned: runs ") + *outcome.version
+                                   : QStringLiteral("planned");
         qint64 bytes = 0;
         for (const BlockResult &block : outcome.blocks)
             bytes += block.length;

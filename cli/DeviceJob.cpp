@@ -5,6 +5,7 @@
 #include "DeviceLock.h"
 #include "Steps.h"
 
+#include "platform/FileLock.h"
 #include "platform/SocketErrors.h"
 
 #include <algorithm>
@@ -92,14 +93,16 @@ void DeviceJob::Then(Step step)
 void DeviceJob::Start()
 {
     m_clock.start();
-    QString error;
-    m_lock = LockDevice(m_outcome.target, &error);
-    if (!m_lock) {
-        if (error == QLatin1String(BusyText))
+    DeviceLock taken = LockDevice(m_outcome.target);
+    if (!taken.lock) {
+        if (taken.busy)
             m_outcome.status = QStringLiteral("busy");
-        End(false, error);
+        End(false, taken.error);
         return;
     }
+    m_lock = std::move(taken.lock);
+    if (!taken.takenOver.isEmpty())
+        Q_EMIT noted(taken.takenOver);
     DeviceLink &link = m_session.Link();
     link.SetAddress(m_outcome.target.host);
     link.SetPort(QString::number(m_outcome.target.port));
@@ -109,15 +112,18 @@ void DeviceJob::Start()
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
     connect(&m_session, &core::DeviceSession::blockSent, this, [this] { m_wroteBlock = true; });
     connect(&link, &DeviceLink::connected, this, [this] { m_unreachable = nullptr; });
+    connect(&m_session, &core::DeviceSession::replyReceived, this, [this] { m_answered = true; });
     // A lost connection ends the device's run at once, unless the step under way can do without
-    // it; a step that waits on its own (a download) says itself which block it cut.
+    // it or the device hung up before answering anything (retried); a step that waits on its own
+    // (a download) says itself which block it cut.
     connect(&link, &DeviceLink::connectionLost, this, [this](const QString &text, int code) {
         if (m_backOffTimer.isActive())
             return;
+        const QString error = WithCause(text, code);
         if (m_stepContext == nullptr)
-            Fail(WithCause(text, code));
-        else if (m_wait == Step::Wait::Reply)
-            Unanswered(WithCause(text, code));
+            ConnectionEnded(error);
+        else if (m_wait == Step::Wait::Reply && (m_answered || !Retry(error)))
+            Unanswered(error);
     });
     Begin();
 }
@@ -125,6 +131,7 @@ void DeviceJob::Start()
 void DeviceJob::Begin()
 {
     ++m_outcome.attempts;
+    m_answered = false;
     m_steps.clear();
     Then(steps::Connect());
     m_request.command->plan(*this);
@@ -167,6 +174,12 @@ bool DeviceJob::Unreachable(const QString &why)
 {
     const auto elsewhere = std::exchange(m_unreachable, nullptr);
     return elsewhere && elsewhere(*this, why);
+}
+
+void DeviceJob::ConnectionEnded(const QString &error)
+{
+    if (m_answered || !Retry(error))
+        Fail(error);
 }
 
 void DeviceJob::RunNext()
@@ -234,10 +247,10 @@ void DeviceJob::Finish(const QString &status)
     End(true, QString());
 }
 
-void DeviceJob::Forgo(const QString &status)
+void DeviceJob::Forgo(const QString &status, const QString &why)
 {
     m_outcome.status = status;
-    End(false, status);
+    End(false, why.isEmpty() ? status : why);
 }
 
 void DeviceJob::AddBlock(const BlockResult &block)

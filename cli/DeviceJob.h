@@ -6,12 +6,15 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QLockFile>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+
+namespace platform {
+class FileLock;
+}
 
 namespace cli {
 
@@ -63,8 +66,9 @@ public:
     // never continued, and is named in the outcome. The outcome says "interrupted" unless the
     // job was done already.
     void Interrupt();
-    // Ends a job that will not start, with `status` ("not started") as its error too.
-    void Forgo(const QString &status);
+    // Ends a job that will not start, with `status` ("not started") and why (the status, if
+    // nothing else is said).
+    void Forgo(const QString &status, const QString &why = QString());
 
     bool IsDone() const { return m_done; }
     const Outcome &Result() const { return m_outcome; }
@@ -92,11 +96,16 @@ public:
     void WhenUnreachable(std::function<bool(DeviceJob &job, const QString &why)> elsewhere);
     // For the connect step: false when nothing took over, and the job is to fail with `why`.
     bool Unreachable(const QString &why);
+    // A connection that ended or was reset: retried as Retry() does while the device has not
+    // answered anything on it (a device that accepts and hangs up at once), failed otherwise.
+    void ConnectionEnded(const QString &error);
     void AddBlock(const BlockResult &block);
 
 Q_SIGNALS:
     void blockFinished(const cli::BlockResult &block);
     void retrying(const QString &why, int attempt);
+    // Worth a line of the trace, beside the traffic: a stale lock taken over.
+    void noted(const QString &text);
     void finished();
 
 private:
@@ -113,7 +122,7 @@ private:
 
     Request m_request;
     core::DeviceSession m_session;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<platform::FileLock> m_lock;
     QList<Step> m_steps; // still to run
     Step::Wait m_wait = Step::Wait::Own; // of the step under way
     QObject *m_stepContext = nullptr;
@@ -126,6 +135,7 @@ private:
     QStringList m_readErrors; // of reads that went on regardless
     int m_ignoredLines = 0; // since the step under way began
     bool m_wroteBlock = false;
+    bool m_answered = false; // on this attempt's connection
     QTimer m_replyTimer;
     QTimer m_backOffTimer;
     QElapsedTimer m_clock;

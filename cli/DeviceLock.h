@@ -2,23 +2,32 @@
 
 #include "Targets.h"
 
-#include <QLockFile>
+#include "platform/FileLock.h"
+
 #include <QString>
 
 #include <memory>
 
 namespace cli {
 
-// What a device another run holds reports.
-inline constexpr char BusyText[] = "busy: another run is driving this device";
-
 // A device is driven by one run at a time: two would interleave their commands, and a device
 // with one session slot gives it to whoever connected last, cutting a flash under way. The lock
-// is advisory, a file per address and port in the user's runtime folder, held for the whole of
-// the device's part of the run; a run that ended without releasing it leaves nothing that
-// blocks the next one.
+// is a file per address and port in one folder for the whole host, whoever runs the tool and
+// with whatever environment, held for the whole of the device's part of the run. The system
+// releases it however the run ends, so a run that is gone never blocks the next one.
+struct DeviceLock
+{
+    std::unique_ptr<platform::FileLock> lock; // held; null when it was not taken
+    bool busy = false; // another run holds it
+    QString error; // why it was not taken, naming the run that holds it where known
+    QString takenOver; // in words, the note of a run that ended without releasing it
+};
+
+// The host's folder, or QLT36_LOCK_DIR where that is set (for tests, which must never meet a
+// real run on the host).
+QString LockFolder();
 QString LockPath(const Target &target);
-// The lock, or nothing with `error` BusyText (another run holds it) or why it cannot be taken.
-std::unique_ptr<QLockFile> LockDevice(const Target &target, QString *error);
+// Taken, with a note naming this run for whoever finds it busy.
+DeviceLock LockDevice(const Target &target);
 
 } // namespace cli

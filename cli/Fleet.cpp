@@ -1,9 +1,14 @@
 #include "Fleet.h"
 
+#include <algorithm>
+
 namespace cli {
 
 Fleet::Fleet(const QList<Target> &targets, const Request &request, int jobs, QObject *parent)
-    : QObject(parent), m_limit(jobs), m_maxFailures(request.maxFailures)
+    : QObject(parent),
+      m_limit(jobs),
+      m_maxFailures(request.maxFailures),
+      m_canaries(std::min<qsizetype>(request.canary, targets.size()))
 {
     for (const Target &target : targets) {
         auto *job = new DeviceJob(target, request, this);
@@ -20,18 +25,28 @@ void Fleet::Start()
     StartMore();
 }
 
+void Fleet::ForgoRest(const QString &why)
+{
+    while (m_next < m_jobs.size()) {
+        DeviceJob *job = m_jobs[m_next++];
+        // Said at once, not from the loop: the run may be over before it comes back.
+        disconnect(job, &DeviceJob::finished, this, nullptr);
+        job->Forgo(QStringLiteral("not started"), why);
+        Q_EMIT deviceFinished(job->Result());
+    }
+}
+
 void Fleet::StartMore()
 {
-    if (m_maxFailures > 0 && m_failures >= m_maxFailures) {
-        while (m_next < m_jobs.size()) {
-            DeviceJob *job = m_jobs[m_next++];
-            // Said at once, not from the loop: the run may be over before it comes back.
-            disconnect(job, &DeviceJob::finished, this, nullptr);
-            job->Forgo(QStringLiteral("not started"));
-            Q_EMIT deviceFinished(job->Result());
-        }
-    }
-    while (!m_interrupted && m_running < m_limit && m_next < m_jobs.size()) {
+    if (m_maxFailures > 0 && m_failures >= m_maxFailures)
+        ForgoRest(QStringLiteral("not started: %1 device(s) failed, as many as --max-failures "
+                                 "allows")
+                          .arg(m_failures));
+    if (m_canaryFailed && m_canariesDone == m_canaries)
+        ForgoRest(QStringLiteral("not started: a canary did not succeed"));
+    // The others wait for every canary.
+    const qsizetype until = m_canariesDone < m_canaries ? m_canaries : m_jobs.size();
+    while (!m_interrupted && m_running < m_limit && m_next < until) {
         DeviceJob *job = m_jobs[m_next++];
         ++m_running;
         Q_EMIT jobStarting(job);
@@ -50,6 +65,10 @@ void Fleet::OnJobFinished(const DeviceJob *job)
     --m_running;
     if (job->Result().status == QLatin1String("failed"))
         ++m_failures;
+    if (m_jobs.indexOf(job) < m_canaries) {
+        ++m_canariesDone;
+        m_canaryFailed = m_canaryFailed || !job->Result().ok;
+    }
     Q_EMIT deviceFinished(job->Result());
     StartMore();
 }

@@ -11,7 +11,8 @@ namespace cli {
 // Every device of the run, each on its own job, up to `jobs` of them at once in this one thread.
 // A job that ends makes room for the next, so a slow or dead device holds up no other. Once the
 // request's most failures have been reached, no further job starts: those left are "not
-// started" (with -j 1 and at most 1 failure, the first device is a canary).
+// started". The request's canaries, the first devices, are all done before any other starts,
+// and the others start only if every canary succeeded.
 class Fleet : public QObject
 {
     Q_OBJECT
@@ -36,11 +37,16 @@ Q_SIGNALS:
 private:
     void StartMore();
     void OnJobFinished(const DeviceJob *job);
+    // Those not started yet never will be, for `why`.
+    void ForgoRest(const QString &why);
 
     QList<DeviceJob *> m_jobs;
     int m_limit;
     int m_maxFailures;
     int m_failures = 0;
+    qsizetype m_canaries;
+    qsizetype m_canariesDone = 0;
+    bool m_canaryFailed = false;
     qsizetype m_next = 0;
     int m_running = 0;
     bool m_interrupted = false;

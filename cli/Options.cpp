@@ -1,10 +1,12 @@
 #include "Options.h"
 
 #include "Commands.h"
-#include "DeviceLock.h"
 #include "Report.h"
 
+#include "platform/FileLock.h"
+
 #include <QCommandLineParser>
+#include <QDir>
 
 #include <algorithm>
 #include <optional>
@@ -65,7 +67,14 @@ void ResolveTargets(Invocation &invocation, const CommandDef &command, const QSt
         invocation.targets.append(Checked(target, QStringLiteral("-d: ") + error));
     }
     if (!invocation.devicesFile.isNull()) {
-        const auto listed = ReadTargetsFile(invocation.devicesFile, &error);
+        int signalNumber = 0;
+        const auto listed = ReadTargetsFile(invocation.devicesFile, &error, &signalNumber);
+        if (signalNumber != 0) {
+            // The run ends as interrupted, with no device to contact.
+            invocation.signalNumber = signalNumber;
+            invocation.targets.clear();
+            return;
+        }
         if (!listed)
             Fail(error);
         invocation.targets += *listed;
@@ -143,6 +152,9 @@ Invocation Parse(const QStringList &arguments, const QString &programFolder)
     if (command->devices == CommandDef::Devices::File && devicesGiven)
         Fail(QStringLiteral("%1 takes its devices from %2, not from -d or --devices")
                      .arg(command->name, command->arguments.constFirst()));
+    if (invocation.devicesFile == QLatin1String("-") && values.contains(QStringLiteral("-")))
+        Fail(QStringLiteral("standard input is read once: --devices and %1 both name it")
+                     .arg(command->arguments.join(QLatin1Char(' '))));
     if (command->prepare)
         command->prepare(invocation, values);
     const bool ownDevices = command->devices == CommandDef::Devices::Range
@@ -300,7 +312,10 @@ QString HelpText()
                     "Replies: a reply counts only as the answer to what was written before it was "
                     "read. What a device says before the first command (see --settle), a reply "
                     "of another kind, and a block's result that comes before the block's last "
-                    "byte was written are ignored (shown by --trace)."))
+                    "byte was written are ignored (shown by --trace). A line the device sends by "
+                    "itself after the settle window cannot be told from an answer: the version "
+                    "that decides --skip-version and --verify-version is therefore read twice, "
+                    "and the two answers must agree."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Values: a value that is empty once trimmed, holds a control character or is "
@@ -308,8 +323,9 @@ QString HelpText()
                     "and so is an address that is not four decimal numbers 0-255 (999.1.1.1, "
                     "1.12234E+11) or a MAC that is not twelve hexadecimal digits (six pairs "
                     "joined by - or : are taken too). An address goes out in plain dotted "
-                    "decimal (10.0.9.05 as 10.0.9.5), a MAC as twelve upper-case digits. IMAGE "
-                    "may be a pipe or - for standard input, read to its end."))
+                    "decimal (10.0.9.05 as 10.0.9.5), a MAC as twelve upper-case digits. IMAGE, "
+                    "apply's FILE and --devices FILE may be a pipe or - for standard input, read "
+                    "to its end; --log FILE may be a pipe, whose reader is waited for."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Plans (apply FILE): CSV (RFC 4180) whose header names its columns: device "
@@ -330,11 +346,16 @@ QString HelpText()
                     "\"unchanged\" (with \"movedTo\") if it holds the whole plan, otherwise it "
                     "fails and nothing is set."))
             + QLatin1Char('\n')
-            + Wrapped(QStringLiteral("Locks: a device is driven by one run at a time. Each run "
-                                     "holds a lock file per device (named by address and port, "
-                                     "in the runtime folder or else the temporary folder) while "
-                                     "it drives it; a device another run holds reports \"%1\".")
-                              .arg(QLatin1String(BusyText)))
+            + Wrapped(QStringLiteral(
+                              "Locks: a device is driven by one run at a time, whoever started "
+                              "it and from whatever environment. Each run holds a lock per "
+                              "device while it drives it, a file named by address and port in "
+                              "%1 (made, open to every user, when missing); a device another "
+                              "run holds is \"busy\", and the message names that run and the "
+                              "file. The system releases a lock however its run ends: a file "
+                              "left behind is taken over (--trace says so).")
+                              .arg(QDir::toNativeSeparators(
+                                      platform::HostLockFolder(QStringLiteral("ql-t36")))))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Report: one line per device in the order given (failures on stderr, naming "
@@ -366,11 +387,12 @@ QString HelpText()
                     "retry, outcome (the device's entry as in the JSON document), run end."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
-                    "Ctrl-C (SIGINT) or SIGTERM stops every device at once: no further byte is "
-                    "sent, a block under way has its connection reset and is named, and the "
-                    "report lists each device's outcome so far, \"interrupted\" for those not "
-                    "done. A report or log that cannot be written (a full disk, a closed pipe) "
-                    "ends the run too."))
+                    "Ctrl-C (SIGINT), SIGTERM or SIGHUP stops every device at once, also while "
+                    "a pipe named on the command line is waited for: no further byte is sent, a "
+                    "block under way has its connection reset and is named, and the report lists "
+                    "each device's outcome so far, \"interrupted\" for those not done. A report "
+                    "or log that cannot be written (a full disk, a closed pipe) ends the run "
+                    "too."))
             + QLatin1Char('\n')
             + Wrapped(QStringLiteral(
                     "Sets (set-addresses, set-mac, apply): a set whose answer does not come (the "
@@ -387,13 +409,14 @@ QString HelpText()
                     "       a version refused, busy or not started (scan: none answered); or\n"
                     "       the report could not be written\n"
                     "  2    usage or input error, found before any device is contacted\n"
+                    "  129  interrupted by SIGHUP (the terminal closed)\n"
                     "  130  interrupted by SIGINT (Ctrl-C)\n"
                     "  143  interrupted by SIGTERM\n"
                     "\n"
                     "Examples:\n"
                     "  ql-t36-cli -d 10.0.0.7 version\n"
                     "  ql-t36-cli --devices plant.txt --json flash firmware.bin\n"
-                    "  ql-t36-cli -j 1 --max-failures 1 --devices plant.txt flash \\\n"
+                    "  ql-t36-cli --max-failures 1 --devices plant.txt flash --canary 1 \\\n"
                     "      --skip-version 2.10 --verify-version 2.10 firmware.bin\n"
                     "  ql-t36-cli --devices plant.txt --csv inventory > plant.csv\n"
                     "  ql-t36-cli apply --dry-run plant.csv\n"

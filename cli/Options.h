@@ -28,8 +28,9 @@ struct Invocation
     QString logPath; // --log: the trace goes there too
     // Looks for devices (scan, inventory --scan): see CommandDef::search.
     bool search = false;
-    // flash --dry-run: the plan only, no device is contacted.
+    // No device is contacted: flash --dry-run, unless --skip-version has the versions read.
     bool sendNothing = false;
+    bool planReport = false; // flash --dry-run: the report is the plan
     bool help = false;
     bool version = false;
 

@@ -63,7 +63,7 @@ Report::Report(const Invocation &invocation, Output &output, QFile *log, QObject
                      : invocation.events ? Mode::Events
                                          : Mode::Human),
       m_search(invocation.search),
-      m_plan(invocation.sendNothing),
+      m_plan(invocation.planReport),
       m_trace(invocation.trace),
       m_log(log),
       m_start(QDateTime::currentDateTimeUtc())
@@ -185,8 +185,8 @@ void Report::Print(const Outcome &outcome)
 {
     if (!Listed(outcome))
         return;
-    // A table says the values at the end; failures are said as they come.
-    if (outcome.ok && (m_mode == Mode::Csv || m_command.table))
+    // A table or a plan says the values at the end; failures are said as they come.
+    if (outcome.ok && (m_mode == Mode::Csv || m_command.table || m_plan))
         return;
     // One arg() call: a device's text may hold "%1" itself.
     const QString line = QStringLiteral("%1  %2  (%3 s)\n")
@@ -270,7 +270,11 @@ QString Report::PlanText(const QList<Outcome> &outcomes) const
 {
     const Request &request = m_invocation.request;
     const QJsonObject image = ImageEntry();
-    QString text = QStringLiteral("Dry run: nothing is sent.\nImage: %1 bytes, SHA-256 %2\n")
+    // With --skip-version the devices were asked their version, and nothing else.
+    const bool read = !m_invocation.sendNothing;
+    QString text = QStringLiteral("Dry run: %1\nImage: %2 bytes, SHA-256 %3\n")
+                           .arg(read ? QStringLiteral("only version reads are sent.")
+                                     : QStringLiteral("nothing is sent."))
                            .arg(m_invocation.imageLength)
                            .arg(image.value(QLatin1String("sha256")).toString());
     const download::DownloadPlan plan =
@@ -294,12 +298,20 @@ QString Report::PlanText(const QList<Outcome> &outcomes) const
     text += QStringLiteral("Devices (%1, up to %2 at once):\n")
                     .arg(outcomes.size())
                     .arg(m_invocation.jobs);
-    for (const Outcome &outcome : outcomes)
-        text += QStringLiteral("  ") + outcome.target.Label() + QLatin1Char('\n');
+    for (const Outcome &outcome : outcomes) {
+        text += QStringLiteral("  ") + outcome.target.Label();
+        if (read)
+            text += QStringLiteral("  ") + ResultText(outcome);
+        text += QLatin1Char('\n');
+    }
     if (request.skipVersion)
-        text += QStringLiteral("Each device's version is read first; one that runs %1 is "
+        text += QStringLiteral("Each device's version is read first, twice; one that runs %1 is "
                                "skipped.\n")
                         .arg(EscapedText(*request.skipVersion));
+    if (request.canary > 0)
+        text += QStringLiteral("The first %1 device(s) are done before any other starts; the "
+                               "others start only if all of them succeeded.\n")
+                        .arg(request.canary);
     if (request.verifyVersion)
         text += QStringLiteral("After its flash, each device's version is read on a new "
                                "connection %1 s later and must be %2.\n")
@@ -309,8 +321,9 @@ QString Report::PlanText(const QList<Outcome> &outcomes) const
         text += QStringLiteral("Once %1 device(s) have failed, no further device is started.\n")
                         .arg(request.maxFailures);
     if (request.retries > 0)
-        text += QStringLiteral("A device whose connection fails or whose first announce gets no "
-                               "size acknowledgement is tried up to %1 more time(s).\n")
+        text += QStringLiteral("A device whose connection fails or ends before it answered, or "
+                               "whose first announce gets no size acknowledgement, is tried up "
+                               "to %1 more time(s).\n")
                         .arg(request.retries);
     text += QStringLiteral("Waits: connect %1 s, size acknowledgement %2 s, result %3 s.\n")
                     .arg(request.connectTimeoutMs / 1000.0)
@@ -341,6 +354,8 @@ void Report::Conclude(const QList<Outcome> &outcomes, int signalNumber)
     }
     if (m_plan) {
         m_output.Out(PlanText(outcomes));
+        if (!m_invocation.sendNothing)
+            m_output.Out(Summary(outcomes, signalNumber));
         return;
     }
     // Those the run did not get to report, in order.

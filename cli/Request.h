@@ -43,7 +43,8 @@ struct Request
     int connectTimeoutMs = DefaultConnectTimeoutMs;
     int replyTimeoutMs = DefaultReplyTimeoutMs;
     // After connecting, what the device says before the first command is written is read and
-    // ignored for this long: a greeting or a stale reply is never taken for an answer.
+    // ignored for this long: a greeting or a stale reply sent within it is never taken for an
+    // answer. A line that comes later can be: see steps::ConfirmVersion().
     int settleMs = DefaultSettleMs;
 
     // flash
@@ -56,6 +57,9 @@ struct Request
     int retries = 0;
     // Once this many devices have failed no further one is started; 0: no limit.
     int maxFailures = 0;
+    // The first this many devices are done before any other starts; the others only if all of
+    // them succeeded.
+    int canary = 0;
     // flash: nothing is sent; apply: only the reads are.
     bool dryRun = false;
 

@@ -139,7 +139,7 @@ Step Connect()
                                       });
                      QObject::connect(&link, &DeviceLink::connectionLost, context,
                                       [&job](const QString &text, int code) {
-                                          job.Fail(WithCause(text, code));
+                                          job.ConnectionEnded(WithCause(text, code));
                                       });
                      link.BeginConnect();
                  },
@@ -169,6 +169,24 @@ Step ReadVersion()
                     [](DeviceJob &job, const QByteArray &version) {
                         job.Values().version = protocol::FromWire(version);
                         job.StepDone();
+                    });
+}
+
+Step ConfirmVersion(std::optional<QString> Outcome::*read)
+{
+    return Exchange(ReplyKind::ReqVer, &DeviceSession::RequestVersion, &DeviceSession::versionRead,
+                    [read](DeviceJob &job, const QByteArray &version) {
+                        const QString first = (job.Values().*read).value_or(QString());
+                        const QString again = protocol::FromWire(version);
+                        if (again == first) {
+                            job.StepDone();
+                            return;
+                        }
+                        // Neither answer can be told from a line the device sent by itself.
+                        job.Values().*read = std::nullopt;
+                        job.Fail(QStringLiteral("the version was read twice and the answers "
+                                                "differ: \"%1\", then \"%2\"")
+                                         .arg(first, again));
                     });
 }
 
@@ -259,9 +277,10 @@ Step Download(const QByteArray &image, quint32 baseAddress)
                                      return;
                                  const auto block = job.Session().CurrentBlock();
                                  const QString how = ConnectionEnd(code);
-                                 job.Fail(block ? BlockText(block->address) + how
-                                                          + QStringLiteral(" during the block")
-                                                : how);
+                                 job.ConnectionEnded(
+                                         block ? BlockText(block->address) + how
+                                                         + QStringLiteral(" during the block")
+                                               : how);
                              });
             QObject::connect(&session, &DeviceSession::downloadStopped, context,
                              [&job, watch](bool succeeded) {

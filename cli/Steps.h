@@ -21,6 +21,10 @@ Step Check(std::function<void(DeviceJob &job)> check);
 Step ReadVersion();
 // Into the outcome's versionAfter.
 Step ReadVersionAfter();
+// Reads the version once more, after its own command, and fails unless it is what `read` (just
+// read) holds. What arrives after the settle window cannot be told from an answer by order: a
+// line the device sent by itself passes for one answer, not for two that agree.
+Step ConfirmVersion(std::optional<QString> Outcome::*read);
 Step ReadAddresses();
 Step ReadMac();
 // A refusal fails the job with `failure` (the window's text by default); an acceptance is told to

@@ -1,14 +1,18 @@
 #include "Targets.h"
 
+#include "InputFile.h"
+
 #include "core/LinkSettings.h"
 #include "platform/Inet.h"
 
-#include <QFile>
 #include <QHostAddress>
 
 namespace cli {
 
 namespace {
+
+// Far beyond any site's list; a device that never ends (/dev/zero) is not read forever.
+constexpr qint64 MaxDevicesFileBytes = 16 * 1024 * 1024;
 
 std::optional<Target> MakeTarget(const QString &host, const QString &port, QString *error)
 {
@@ -35,18 +39,21 @@ std::optional<Target> ParseTarget(const QString &text, QString *error)
     return MakeTarget(text.first(colon), text.sliced(colon + 1), error);
 }
 
-std::optional<QList<Target>> ReadTargetsFile(const QString &path, QString *error)
+std::optional<QList<Target>> ReadTargetsFile(const QString &path, QString *error, int *signalNumber)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    const InputFile file = ReadInputFile(path, MaxDevicesFileBytes);
+    *signalNumber = file.signalNumber;
+    if (file.signalNumber != 0)
+        return std::nullopt;
+    if (!file.error.isEmpty()) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.error);
         return std::nullopt;
     }
     QList<Target> targets;
     int lineNumber = 0;
-    while (!file.atEnd()) {
+    for (const QByteArray &bytes : file.bytes.split('\n')) {
         ++lineNumber;
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        const QString line = QString::fromUtf8(bytes).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         QString why;

@@ -24,8 +24,11 @@ struct Target
 
 // "HOST" or "HOST:PORT"; on failure `error` says why.
 std::optional<Target> ParseTarget(const QString &text, QString *error);
-// One HOST[:PORT] a line; blank lines and lines starting with # are skipped.
-std::optional<QList<Target>> ReadTargetsFile(const QString &path, QString *error);
+// One HOST[:PORT] a line; blank lines and lines starting with # are skipped. `path` may be a
+// stream (see ReadInputFile); a termination signal that ends the wait for it sets
+// `signalNumber`, with no error.
+std::optional<QList<Target>> ReadTargetsFile(const QString &path, QString *error,
+                                             int *signalNumber);
 // "A.B.C.D/N" (N from MinScanPrefix to 32) or "A.B.C.D-E", every address of it on `port`.
 std::optional<QList<Target>> ScanRange(const QString &range, quint16 port, QString *error);
 // The address and port of QL_T36.ini in `folder`, defaults included.

@@ -4,6 +4,8 @@
 #include "Output.h"
 #include "Report.h"
 
+#include "platform/StreamRead.h"
+
 namespace cli {
 
 namespace {
@@ -40,10 +42,15 @@ bool Tool::Prepare(const QStringList &arguments, const QString &programFolder)
     }
     m_invocation = parsed.invocation;
     m_signalNumber = m_invocation.signalNumber;
-    if (!m_invocation.logPath.isEmpty()) {
+    if (!m_invocation.logPath.isEmpty() && m_signalNumber == 0) {
         // Appended to: the log of an earlier run is worth keeping.
         m_log = std::make_unique<QFile>(m_invocation.logPath);
-        if (!m_log->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        if (!platform::OpenForAppending(*m_log, &m_signalNumber)) {
+            if (m_signalNumber != 0) {
+                // Its reader never came: the run ends as interrupted, without a log.
+                m_log.reset();
+                return true;
+            }
             m_output.Err(QStringLiteral("ql-t36-cli: cannot open the log %1: %2\n")
                                  .arg(m_invocation.logPath, m_log->errorString()));
             m_exitStatus = ExitUsage;

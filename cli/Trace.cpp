@@ -69,6 +69,9 @@ void TraceJob(DeviceJob &job, const TraceWriter &write)
                               QString::asprintf("block 0x%08x length 0x%x crc32 0x%08x", address,
                                                 static_cast<unsigned>(bytes.size()), Crc32(bytes)));
                      });
+    QObject::connect(&job, &DeviceJob::noted, context, [write, device](const QString &text) {
+        Line(write, device, "--", EscapedText(text));
+    });
     QObject::connect(&session.Link(), &core::DeviceLink::statusChanged, context,
                      [write, device](const QString &text) {
                          Line(write, device, "--", Escaped(protocol::ToWire(text)));

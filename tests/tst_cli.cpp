@@ -6,12 +6,14 @@
 #include "support/Images.h"
 
 #include "Bytes.h"
+#include "Console.h"
 #include "Csv.h"
 #include "DeviceSimulator.h"
 #include "Options.h"
 #include "Output.h"
 #include "Tool.h"
 
+#include "platform/FileLock.h"
 #include "platform/Inet.h"
 
 #include <QCryptographicHash>
@@ -21,6 +23,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -190,6 +193,7 @@ private Q_SLOTS:
     void applyOutcomes();
     void rollOut_data();
     void rollOut();
+    void deviceDrivenByOneRun_data();
     void deviceDrivenByOneRun();
     void eventsAndLog();
     void csvLine_data();
@@ -200,7 +204,8 @@ private Q_SLOTS:
     void liveLineOnAConsole();
     void interrupt();
     void interruptResetsAnOpenBlock();
-    void signalWhileTheImageIsRead();
+    void signalWhileAPipeIsWaitedFor_data();
+    void signalWhileAPipeIsWaitedFor();
 
 private:
     // The tool in this process, as its program entry runs it; `running` sees it once started.
@@ -229,6 +234,8 @@ void TestCli::initTestCase()
     File(QStringLiteral("QL_T36.ini"),
          "[LAN]\nADR=127.0.0.1\nPORT=" + QByteArray::number(m_closedPort));
     QVERIFY(m_witness.listen(Loopback));
+    // Runs here, and the tool's copies it starts, lock apart from any real run on the host.
+    qputenv("QLT36_LOCK_DIR", QFile::encodeName(m_dir.filePath(u"locks"_s)));
     platform::SetConnectGuard([](quint32 address) { return (address >> 24) == 127; });
 }
 
@@ -627,6 +634,7 @@ void TestCli::usageErrors_data()
     row("apply with devices", { "apply", "dir:small.bin" }, "apply takes its devices from FILE");
     row("csv with a set", { "--csv", "set-mac", "0A0B0C0D0E0F" }, "--csv goes with version,");
     row("json and events", { "--json", "--events", "version" }, "go one at a time");
+    row("standard input twice", { "--devices", "-", "flash", "-" }, "standard input is read once");
     row("verify delay alone", { "flash", "--verify-delay", "1", "dir:small.bin" },
         "--verify-delay goes with --verify-version");
     row("inventory port without a scan", { "inventory", "--port", "2001" },
@@ -933,28 +941,52 @@ void TestCli::rollOut_data()
     QTest::addColumn<QStringList>("statuses");
     QTest::addColumn<QString>("error"); // of the first device
     QTest::addColumn<int>("announces"); // the first device saw
-    QTest::addColumn<int>("connections"); // the first device saw
+    QTest::addColumn<QList<int>>("connections"); // each device saw
 
-    QTest::newRow("skip: runs it already") << Args({ "--skip-version", "2.05" }) << u"runs 2.05"_s
-                                           << Args({ "skipped", "ok" }) << QString() << 0 << 1;
+    QTest::newRow("skip: runs it already")
+            << Args({ "--skip-version", "2.05" }) << u"runs 2.05"_s << Args({ "skipped", "ok" })
+            << QString() << 0 << QList<int>{ 1, 1 };
+    // After the settle window and before the answer: one read would take it.
+    QTest::newRow("skip: a version line after the settle window, then the answer")
+            << Args({ "--skip-version", "2.05" }) << u"strays 2.05"_s << Args({ "failed", "ok" })
+            << u"the version was read twice and the answers differ: \"2.05\", then \"2.00\""_s << 0
+            << QList<int>{ 1, 1 };
     QTest::newRow("verify: on a new connection, the second differs")
             << Args({ "--verify-version", "2.05", "--verify-delay", "0" }) << u"runs 2.05"_s
-            << Args({ "ok", "failed" }) << QString() << 1 << 2;
+            << Args({ "ok", "failed" }) << QString() << 1 << QList<int>{ 2, 2 };
     QTest::newRow("max failures: the canary fails, nothing more starts")
             << Args({ "-j", "1", "--max-failures", "1" }) << u"refuses"_s
-            << Args({ "failed", "not started" }) << u"block 0x01000000: Error:Flash"_s << 1 << 1;
+            << Args({ "failed", "not started" }) << u"block 0x01000000: Error:Flash"_s << 1
+            << QList<int>{ 1, 0 };
+    QTest::newRow("canary fails: the others are not started, whatever -j")
+            << Args({ "--canary", "1" }) << u"refuses"_s << Args({ "failed", "not started" })
+            << u"block 0x01000000: Error:Flash"_s << 1 << QList<int>{ 1, 0 };
+    QTest::newRow("canary succeeds: done before the others start")
+            << Args({ "--canary", "1" }) << QString() << Args({ "ok", "ok" }) << QString() << 1
+            << QList<int>{ 1, 1 };
     QTest::newRow("retries: the first announce unanswered")
             << Args({ "--retries", "1", "--size-timeout", "0.3" }) << u"ignores"_s
-            << Args({ "ok", "ok" }) << QString() << 2 << 2;
+            << Args({ "ok", "ok" }) << QString() << 2 << QList<int>{ 2, 1 };
+    QTest::newRow("retries: accepted, then closed at once")
+            << Args({ "--retries", "1" }) << u"hangs up"_s << Args({ "ok", "ok" }) << QString() << 1
+            << QList<int>{ 2, 1 };
+    QTest::newRow("retries: closed after the announce, unanswered")
+            << Args({ "--retries", "1" }) << u"closes"_s << Args({ "ok", "ok" }) << QString() << 2
+            << QList<int>{ 2, 1 };
     QTest::newRow("retries used up")
             << Args({ "--size-timeout", "0.3" }) << u"ignores"_s << Args({ "failed", "ok" })
-            << u"block 0x01000000: no size acknowledgement within 0.3 s"_s << 1 << 1;
+            << u"block 0x01000000: no size acknowledgement within 0.3 s"_s << 1
+            << QList<int>{ 1, 1 };
     QTest::newRow("no retry once a block byte was written")
             << Args({ "--retries", "2", "--result-timeout", "0.3" }) << u"withholds"_s
-            << Args({ "failed", "ok" }) << u"block 0x01000000: no result within 0.3 s"_s << 1 << 1;
+            << Args({ "failed", "ok" }) << u"block 0x01000000: no result within 0.3 s"_s << 1
+            << QList<int>{ 1, 1 };
     QTest::newRow("dry run: nothing is sent")
             << Args({ "--dry-run" }) << QString() << Args({ "planned", "planned" }) << QString()
-            << 0 << 0;
+            << 0 << QList<int>{ 0, 0 };
+    QTest::newRow("dry run with skip: the versions read, nothing else")
+            << Args({ "--dry-run", "--skip-version", "2.05" }) << u"runs 2.05"_s
+            << Args({ "skipped", "planned" }) << QString() << 0 << QList<int>{ 1, 1 };
 }
 
 void TestCli::rollOut()
@@ -964,18 +996,36 @@ void TestCli::rollOut()
     QFETCH(QStringList, statuses);
     QFETCH(QString, error);
     QFETCH(int, announces);
-    QFETCH(int, connections);
+    QFETCH(QList<int>, connections);
 
     sim::DeviceSimulator first, second;
     QVERIFY(first.listen(Loopback) && second.listen(Loopback));
-    if (fault == u"runs 2.05")
+    if (fault == u"runs 2.05") {
         first.setVersion("2.05");
-    else if (fault == u"refuses")
+    } else if (fault == u"refuses") {
         first.setBlockReply(0, "Error:Flash");
-    else if (fault == u"ignores")
+    } else if (fault == u"ignores") {
         first.setIgnoredAnnounce(0);
-    else if (fault == u"withholds")
+    } else if (fault == u"withholds") {
         first.setBlockReply(0, QByteArray());
+    } else if (fault == u"closes") {
+        first.dropReplies(1);
+        first.closeAfterCommands(1);
+    }
+    connect(&first, &sim::DeviceSimulator::clientConnected, this, [&] {
+        if (fault == u"hangs up" && first.counters().connections == 1)
+            first.disconnectClient();
+    });
+    connect(&first, &sim::DeviceSimulator::commandReceived, this, [&] {
+        // Sent by itself, once the settle window is over: it arrives before the answer.
+        if (fault == u"strays 2.05" && first.receivedCommands().size() == 1)
+            first.sendRaw("ACK_REQ_VER:2.05\r\n");
+    });
+    qsizetype firstAtSecond = -1; // what the first device had been sent when the second connected
+    connect(&second, &sim::DeviceSimulator::clientConnected, this, [&] {
+        if (firstAtSecond < 0)
+            firstAtSecond = first.receivedCommands().size();
+    });
     const QByteArray image = testsupport::PatternedImage(0x180, 0x3c);
     const Run run = Exec(Args({ "--json", "-d", At(first), "-d", At(second), "flash",
                                 File(u"rollout.bin"_s, image) })
@@ -992,11 +1042,18 @@ void TestCli::rollOut()
                              [](const QByteArray &c) { return c.startsWith("Download("); });
     };
     QCOMPARE(downloads(first), announces);
-    QCOMPARE(first.counters().connections, connections);
-    QCOMPARE(second.counters().connections,
-             statuses[1] == u"ok" ? 1 : (statuses[1] == u"failed" ? 2 : 0));
+    QCOMPARE(first.counters().connections, connections[0]);
+    QCOMPARE(second.counters().connections, connections[1]);
     if (statuses[1] == u"ok")
         QCOMPARE(second.memory(0x1000000, image.size()), image);
+    if (statuses[1] == u"planned") // its version, if asked, and nothing else
+        QCOMPARE(second.receivedCommands(),
+                 QList<QByteArray>(connections[1] * 2, QByteArrayLiteral("ReqVer")));
+    if (options.contains(u"--dry-run"_s))
+        QCOMPARE(run.Device(1)[u"version"],
+                 connections[1] ? QJsonValue(u"2.00"_s) : QJsonValue(QJsonValue::Null));
+    if (options.contains(u"--canary"_s) && firstAtSecond >= 0) // the first was done by then
+        QCOMPARE(firstAtSecond, first.receivedCommands().size());
     // What was sent, for a device's own record to be checked against.
     const QJsonObject sent = run.Json()[u"image"].toObject();
     QCOMPARE(sent[u"sha256"].toString(),
@@ -1006,30 +1063,131 @@ void TestCli::rollOut()
     QCOMPARE(run.Json()[u"formatVersion"].toInt(), 3);
 }
 
+void TestCli::deviceDrivenByOneRun_data()
+{
+    QTest::addColumn<QString>("holder"); // "run" a flash under way, "killed" one killed; or
+    // "file:" or "nobody's:" and what a file left behind holds
+    QTest::addColumn<QStringList>("environment"); // of the holding run: NAME=VALUE, or NAME gone
+    QTest::addColumn<QString>("said"); // busy: the other run's error; else in its trace
+
+    const QString busy = u"busy: another run is driving this device (PID %pid, ql-t36-cli, user "
+                         u"%user; lock %lock)"_s;
+    QTest::newRow("a run") << u"run"_s << QStringList() << busy;
+    // The host's own folder, as without the tests' setting.
+    QTest::newRow("a run with other runtime and temporary folders")
+            << u"run"_s << Args({ "QLT36_LOCK_DIR", "XDG_RUNTIME_DIR=%dir", "TMPDIR=%dir/missing" })
+            << busy;
+    QTest::newRow("a run killed") << u"killed"_s << QStringList()
+                                  << u"-- lock %lock taken over from PID %pid, ql-t36-cli, user "
+                                     u"%user, which ended without releasing it"_s;
+    QTest::newRow("an empty file") << u"file:"_s << QStringList() << QString();
+    QTest::newRow("a file of garbage") << u"file:\x01\xff garbage"_s << QStringList()
+                                       << u"-- lock %lock taken over: what it held names no run"_s;
+    QTest::newRow("another user's file")
+            << u"nobody's:pid 999999\nprogram ql-t36-cli\nuser nobody\n"_s << QStringList()
+            << u"-- lock %lock taken over from PID 999999, ql-t36-cli, user nobody, which ended "
+               u"without releasing it"_s;
+}
+
 void TestCli::deviceDrivenByOneRun()
 {
+    QFETCH(QString, holder);
+    QFETCH(QStringList, environment);
+    QFETCH(QString, said);
+
+    // A folder of each case's own, made by the tool; or the host's, as with no setting.
+    const QByteArray testFolder = qgetenv("QLT36_LOCK_DIR");
+    const auto restore = qScopeGuard([&] { qputenv("QLT36_LOCK_DIR", testFolder); });
+    QString folder = m_dir.filePath(u"locks "_s + QString::fromLatin1(QTest::currentDataTag()));
+    if (environment.contains(u"QLT36_LOCK_DIR"_s)) {
+        qunsetenv("QLT36_LOCK_DIR");
+#ifdef Q_OS_WIN
+        folder =
+                QDir::fromNativeSeparators(qEnvironmentVariable("ProgramData")) + u"/ql-t36/lock"_s;
+#else
+        folder = u"/run/lock/ql-t36"_s;
+#endif
+    } else {
+        qputenv("QLT36_LOCK_DIR", QFile::encodeName(folder));
+    }
     sim::DeviceSimulator device, other;
     QVERIFY(device.listen(Loopback) && other.listen(Loopback));
-    device.setReplyDelay(1500);
-    QSignalSpy announced(&device, &sim::DeviceSimulator::commandReceived);
+    const QString lock = folder + u"/127.0.0.1-%1.lock"_s.arg(device.serverPort());
     QProcess flashing;
-    Start(flashing, Args({ "-d", At(device), "flash", File(u"locked.bin"_s, "locked") }));
-    QVERIFY(announced.wait(10000));
+    qint64 pid = 0;
+    if (holder.startsWith(u"file:"_s) || holder.startsWith(u"nobody's:"_s)) {
+        QVERIFY(QDir().mkpath(folder));
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.write(holder.section(u':', 1).toLatin1()) >= 0);
+        file.close();
+#ifdef Q_OS_UNIX
+        if (holder.startsWith(u"nobody's:"_s)
+            && (::geteuid() != 0 || ::chown(QFile::encodeName(lock).constData(), 65534, 65534) != 0
+                || ::chmod(QFile::encodeName(lock).constData(), 0644) != 0))
+            QSKIP("a file of another user needs root to make");
+#else
+        if (holder.startsWith(u"nobody's:"_s))
+            QSKIP("a file of another user needs POSIX owners");
+#endif
+    } else {
+        QProcessEnvironment settings = QProcessEnvironment::systemEnvironment();
+        for (const QString &setting : std::as_const(environment)) {
+            const QString value = setting.section(u'=', 1).replace(u"%dir"_s, m_dir.path());
+            setting.contains(u'=') ? settings.insert(setting.section(u'=', 0, 0), value)
+                                   : settings.remove(setting);
+        }
+        flashing.setProcessEnvironment(settings);
+        device.setReplyDelay(1500);
+        QSignalSpy announced(&device, &sim::DeviceSimulator::commandReceived);
+        Start(flashing, Args({ "-d", At(device), "flash", File(u"locked.bin"_s, "locked") }));
+        QVERIFY(announced.wait(10000));
+        pid = flashing.processId();
+        if (holder == u"killed") {
+            flashing.kill();
+            QVERIFY(flashing.waitForFinished(5000));
+        }
+    }
+    said.replace(u"%lock"_s, QDir::toNativeSeparators(lock))
+            .replace(u"%pid"_s, QString::number(pid))
+            .replace(u"%user"_s, platform::UserName());
 
-    // The other run leaves the device alone and goes on with the rest.
-    Run run = Exec(Args({ "--json", "-d", At(device), "-d", At(other), "version" }));
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.Device(0)[u"status"].toString(), u"busy"_s);
-    QCOMPARE(run.Device(0)[u"error"].toString(), u"busy: another run is driving this device"_s);
+    // The other run leaves a busy device alone and goes on with the rest.
+    Run run = Exec(Args({ "--json", "--trace", "-d", At(device), "-d", At(other), "version" }));
     QCOMPARE(run.Device(1)[u"version"].toString(), u"2.00"_s);
-    QCOMPARE(Finish(flashing).exitCode, 0);
-    QCOMPARE(device.counters().connections, 1);
-    QCOMPARE(device.receivedCommands().size(), 1);
+    if (holder == u"run") {
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.Device(0)[u"status"].toString(), u"busy"_s);
+        QCOMPARE(run.Device(0)[u"error"].toString(), said);
+        QCOMPARE(Finish(flashing).exitCode, 0);
+        QCOMPARE(device.counters().connections, 1);
+        QCOMPARE(device.receivedCommands().size(), 1);
+#ifdef Q_OS_UNIX
+        // Made by the run, for every user: the folder as /tmp is, the file writable by all.
+        struct stat made = {};
+        QVERIFY(::stat(QFile::encodeName(lock).constData(), &made) == 0);
+        QCOMPARE(made.st_mode & 07777, 0666u);
+        QVERIFY(::stat(QFile::encodeName(folder).constData(), &made) == 0);
+        QCOMPARE(made.st_mode & 07777, 01777u);
+#endif
+    } else {
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(said.isEmpty() ? !run.err.contains("taken over")
+                                : run.err.contains(cli::EscapedText(said).toUtf8()),
+                 run.err.constData());
+    }
+#ifdef Q_OS_UNIX
+    // Used where it lies: a file of another user cannot be removed from a sticky folder.
+    struct stat left = {};
+    QVERIFY(::stat(QFile::encodeName(lock).constData(), &left) == 0);
+    QCOMPARE(left.st_uid, holder.startsWith(u"nobody's:"_s) ? 65534u : ::geteuid());
+#endif
 
-    // Released with the run that held it.
+    // Released with the run that held it, nothing left to take over.
     device.setReplyDelay(0);
-    run = Exec(Args({ "--json", "-d", At(device), "version" }));
+    run = Exec(Args({ "--json", "--trace", "-d", At(device), "version" }));
     QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.err.contains("taken over"), run.err.constData());
 }
 
 void TestCli::eventsAndLog()
@@ -1133,6 +1291,18 @@ void TestCli::process_data()
             << Args({ ">full", "--json", "-d", "@", "version" }) << 1 << QString()
             << u"ql-t36-cli: cannot write to standard output: No space left on device\n"_s;
 #endif
+    QTest::newRow("devices from standard input")
+            << Args({ "<@\n", "--devices", "-", "version" }) << 0
+            << (u"@  version 2\\.00  "_s + seconds + u"\n1 ok, 0 failed\n"_s) << QString();
+#ifdef Q_OS_UNIX
+    QTest::newRow("devices from /dev/stdin")
+            << Args({ "<# piped\n@\n", "--devices", "/dev/stdin", "version" }) << 0
+            << (u"@  version 2\\.00  "_s + seconds + u"\n1 ok, 0 failed\n"_s) << QString();
+    // No warning: a pipe is written where it stands.
+    QTest::newRow("log to a pipe")
+            << Args({ "--log", "/dev/stdout", "-d", "@", "version" }) << 0
+            << (u"(.*\n)+@  version 2\\.00  "_s + seconds + u"\n1 ok, 0 failed\n"_s) << QString();
+#endif
     QTest::newRow("json") << Args({ "--json", "-d", "@", "mac" }) << 0
                           << u"\\{\n(.*\n)* *\"mac\": \"00A0B1C2D3E4\",\n(.*\n)*\\}\n"_s
                           << QString();
@@ -1153,7 +1323,15 @@ void TestCli::process()
     QProcess process;
     if (arguments.constFirst() == u">full")
         process.setStandardOutputFile(arguments.takeFirst().replace(u">"_s, u"/dev/"_s));
+    // "<TEXT" first: TEXT on its standard input.
+    const QString input = arguments.constFirst().startsWith(u'<')
+            ? arguments.takeFirst().sliced(1).replace(u"@"_s, witness)
+            : QString();
     Start(process, arguments);
+    if (!input.isEmpty()) {
+        process.write(input.toUtf8());
+        process.closeWriteChannel();
+    }
     const Run run = Finish(process);
     QCOMPARE(run.exitCode, exitCode);
     const auto whole = [](const QString &pattern) {
@@ -1282,31 +1460,65 @@ void TestCli::interruptResetsAnOpenBlock()
             u"interrupted: block 0x01000000 cut after "_s));
 }
 
-void TestCli::signalWhileTheImageIsRead()
+void TestCli::signalWhileAPipeIsWaitedFor_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "fifo" the pipe, "@" the witness
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QByteArray>("piped"); // then written into it; empty: a log read from it
+
+#ifdef Q_OS_UNIX
+    QTest::newRow("image, SIGTERM") << Args({ "-d", "@", "flash", "fifo" }) << SIGTERM
+                                    << testsupport::PatternedImage(0x300, 0x61);
+    QTest::newRow("devices, SIGINT")
+            << Args({ "--devices", "fifo", "version" }) << SIGINT << QByteArray("# piped\n@\n");
+    QTest::newRow("plan, SIGHUP") << Args({ "apply", "fifo" }) << SIGHUP
+                                  << QByteArray("device,ip,dp310,mask,gateway,multicast\n@,,,,,\n");
+    QTest::newRow("log, SIGTERM") << Args({ "--log", "fifo", "-d", "@", "version" }) << SIGTERM
+                                  << QByteArray();
+#endif
+}
+
+void TestCli::signalWhileAPipeIsWaitedFor()
 {
 #ifdef Q_OS_UNIX
-    // A pipe that nobody writes yet: the tool waits for it, and a signal still ends the run.
-    const QString fifo = m_dir.filePath(u"image.fifo"_s);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, signalNumber);
+    QFETCH(QByteArray, piped);
+
+    // A pipe that nobody writes (or reads) yet: the tool waits for it, and a signal still ends
+    // the run.
+    const QString fifo = m_dir.filePath(u"waited.fifo"_s);
+    QFile::remove(fifo);
     QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    arguments.replaceInStrings(QRegularExpression(u"^fifo$"_s), fifo);
+    arguments.replaceInStrings(QRegularExpression(u"^@$"_s), At(m_witness));
+    piped.replace("@", At(m_witness).toLatin1());
     m_witness.clearRecords();
     QProcess process;
-    Start(process, Args({ "-d", At(m_witness), "flash", fifo }));
+    Start(process, arguments);
     QTest::qWait(300);
-    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signalNumber), 0);
     const Run run = Finish(process, 3000);
-    QCOMPARE(run.exitCode, 143);
-    QVERIFY2(run.err.contains("failed: interrupted"), run.err.constData());
+    QCOMPARE(run.exitCode, 128 + signalNumber);
     QCOMPARE(m_witness.counters().connections, 0);
 
-    // Written this time: read to its end, however it comes.
-    const QByteArray image = testsupport::PatternedImage(0x300, 0x61);
-    QProcess writer;
-    writer.start(u"sh"_s, { u"-c"_s, u"cat \"$0\" > \"$1\""_s, File(u"piped.bin"_s, image), fifo });
-    const Run piped = Exec(Args({ "--json", "-d", At(m_witness), "flash", fifo }));
-    QVERIFY(writer.state() == QProcess::NotRunning || writer.waitForFinished(5000));
-    QCOMPARE(piped.exitCode, 0);
-    QCOMPARE(m_witness.memory(0x1000000, image.size()), image);
-    QCOMPARE(piped.Json()[u"image"][u"length"].toInteger(), image.size());
+    // With its other end this time: read to its end, however it comes, or written.
+    QProcess other;
+    const QString log = m_dir.filePath(u"piped.log"_s);
+    other.start(u"sh"_s,
+                { u"-c"_s, u"cat \"$0\" > \"$1\""_s,
+                  piped.isEmpty() ? fifo : File(u"piped.in"_s, piped),
+                  piped.isEmpty() ? log : fifo });
+    QTest::failOnWarning(QRegularExpression(u".*"_s)); // none, a seek on the pipe included
+    const Run done = Exec(Args({ "--json" }) + arguments);
+    QVERIFY(other.state() == QProcess::NotRunning || other.waitForFinished(5000));
+    QCOMPARE(done.exitCode, 0);
+    QCOMPARE(m_witness.counters().connections, 1);
+    if (arguments.contains(u"flash"_s))
+        QCOMPARE(m_witness.memory(0x1000000, piped.size()), piped);
+    QFile logged(log);
+    if (piped.isEmpty())
+        QVERIFY(logged.open(QIODevice::ReadOnly) && logged.readAll().contains(">> ReqVer"));
 #else
     QSKIP("POSIX signals and FIFOs");
 #endif

@@ -3,6 +3,12 @@
 #include "Signals.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+#  include <QDir>
+#  include <windows.h>
+#endif
 
 #ifdef Q_OS_UNIX
 #  include <cerrno>
@@ -27,7 +33,7 @@ void Take(StreamContents &contents, const char *data, qint64 count, qint64 keep)
 
 #ifdef Q_OS_UNIX
 
-StreamContents ReadStream(const QString &path, qint64 keep)
+StreamContents ReadStream(const QString &path, qint64 keep, bool toEnd)
 {
     StreamContents contents;
     const bool standardInput = path == QLatin1String("-");
@@ -71,32 +77,89 @@ StreamContents ReadStream(const QString &path, qint64 keep)
         if (count == 0)
             break; // every writer is gone
         Take(contents, buffer, count, keep);
+        if (!toEnd && contents.total > keep)
+            break;
     }
     if (!standardInput)
         ::close(fd);
     return contents;
 }
 
+bool OpenForAppending(QFile &file, int *signalNumber)
+{
+    const QFileInfo info(file.fileName());
+    if (!info.exists() || info.isFile())
+        return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    const QByteArray name = QFile::encodeName(file.fileName());
+    const int wake = TerminationWakeDescriptor();
+    for (;;) {
+        // Without O_NONBLOCK, open() would wait for a FIFO's reader past any signal.
+        const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags >= 0)
+                ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+            // Not QIODevice::Append, which would seek.
+            return file.open(fd, QIODevice::WriteOnly | QIODevice::Text,
+                             QFileDevice::AutoCloseHandle);
+        }
+        if (errno != ENXIO && errno != EINTR)
+            return file.open(QIODevice::WriteOnly | QIODevice::Text); // for its error
+        // A FIFO nobody reads yet: its reader cannot be waited for in poll(), so it is looked
+        // for every 100 ms.
+        if ((*signalNumber = PendingTerminationSignal()) != 0)
+            return false;
+        pollfd wait = { wake, POLLIN, 0 };
+        ::poll(&wait, wake >= 0 ? 1 : 0, 100);
+    }
+}
+
 #else
 
-StreamContents ReadStream(const QString &path, qint64 keep)
+StreamContents ReadStream(const QString &path, qint64 keep, bool toEnd)
 {
     StreamContents contents;
-    QFile file;
-    const bool opened = path == QLatin1String("-")
-            ? file.open(stdin, QIODevice::ReadOnly)
-            : (file.setFileName(path), file.open(QIODevice::ReadOnly));
-    if (!opened) {
-        contents.error = file.errorString();
+    // The system's own reads: a pipe whose writer is done ends in ERROR_BROKEN_PIPE, which the
+    // C library's reads report as a failure.
+    const bool standardInput = path == QLatin1String("-");
+    const HANDLE handle = standardInput
+            ? ::GetStdHandle(STD_INPUT_HANDLE)
+            : ::CreateFileW(
+                    reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                    GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        contents.error = qt_error_string(int(::GetLastError()));
         return contents;
     }
     char buffer[64 * 1024];
-    qint64 count = 0;
-    while ((count = file.read(buffer, sizeof buffer)) > 0)
+    for (;;) {
+        DWORD count = 0;
+        if (!::ReadFile(handle, buffer, sizeof buffer, &count, nullptr)) {
+            const DWORD code = ::GetLastError();
+            if (code != ERROR_BROKEN_PIPE && code != ERROR_HANDLE_EOF)
+                contents.error = qt_error_string(int(code));
+            break;
+        }
+        if (count == 0)
+            break;
         Take(contents, buffer, count, keep);
-    if (count < 0)
-        contents.error = file.errorString();
+        if (!toEnd && contents.total > keep)
+            break;
+    }
+    if (!standardInput)
+        ::CloseHandle(handle);
     return contents;
+}
+
+bool OpenForAppending(QFile &file, int *signalNumber)
+{
+    *signalNumber = 0;
+    // A device or pipe (NUL, \\.\pipe\...) cannot seek.
+    const QFileInfo info(file.fileName());
+    const QIODevice::OpenMode append =
+            !info.exists() || info.isFile() ? QIODevice::Append : QIODevice::NotOpen;
+    return file.open(QIODevice::WriteOnly | QIODevice::Text | append);
 }
 
 #endif
