@@ -21,8 +21,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COLLECTIONS = os.path.join(ROOT, 'ansible')
-SIMULATORS = os.path.join(COLLECTIONS, 'ansible_collections/qlt36/fleet/tests/integration/targets/'
-                          'setup_simulators/files/simulators.py')
+SIMULATORS = os.path.join(ROOT, 'scripts/simulators.py')
 CLI = os.path.join(ROOT, 'build/dev/cli/ql-t36-cli')
 SITES = (('site_a', '127.0.0.101'), ('site_b', '127.0.0.133'), ('site_c', '127.0.0.165'))
 DEVICES_PER_SITE = 32

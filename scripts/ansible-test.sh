@@ -3,7 +3,7 @@
 #   ansible-doc on every module (it parses DOCUMENTATION, EXAMPLES and RETURN), ansible-lint on
 #   every module's examples and the collection's playbook, `ansible-galaxy collection build`,
 #   `ansible-test units`, and `ansible-test integration --local` for every target (each starts
-#   its simulators on 127.0.0.x and ends them by PID).
+#   its simulators on 127.0.0.x with scripts/simulators.py and ends them by PID).
 # The tool and the simulator are those of build/dev, built first if missing. `ansible-test sanity`
 # needs the network and is not run; ansible-doc and ansible-lint stand in for it.
 set -euo pipefail
@@ -18,7 +18,8 @@ if [ ! -x build/dev/cli/ql-t36-cli ] || [ ! -x build/dev/sim/ql-t36-sim ]; then
 fi
 # Debian's Python before any other on the PATH: ansible-test runs its tests with the python3.11
 # it finds there, and only Debian's has pytest and Ansible.
-export PATH=$root/build/dev/cli:$root/build/dev/sim:/usr/bin:$PATH
+# The targets start their simulators with scripts/simulators.py.
+export PATH=$root/build/dev/cli:$root/build/dev/sim:$root/scripts:/usr/bin:$PATH
 export ANSIBLE_COLLECTIONS_PATH=$root/ansible
 python=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ql-t36-ansible.XXXXXX")

@@ -114,6 +114,25 @@ def parse_report(out, events):
     return document
 
 
+def label(device):
+    """A device as the tool names it: HOST:PORT."""
+    return device.strip() if ':' in device else device.strip() + ':2000'
+
+
+def address_order(entry):
+    host, _, port = entry.get('device', '').partition(':')
+    return tuple(int(part) for part in host.split('.') if part.isdigit()) + (int(port or 0),)
+
+
+def in_order(devices, order):
+    """Events come as devices finish: back into the order given, else into address order (a
+    scan's, as the JSON report has it)."""
+    if order is None:
+        return sorted(devices, key=address_order)
+    position = dict((name, index) for index, name in enumerate(label(d) for d in order))
+    return sorted(devices, key=lambda entry: position.get(entry.get('device'), len(position)))
+
+
 def describe(entry):
     text = entry.get('status') or 'failed'
     if entry.get('error') and entry.get('error') != text:
@@ -143,8 +162,9 @@ class Runner:
         return ([self.executable(), output] + common_arguments(self.params)
                 + list(command_arguments))
 
-    def run(self, command_arguments):
-        """Runs the tool; returns (report, status) for a run whose report can be read.
+    def run(self, command_arguments, order=None):
+        """Runs the tool; returns (report, status) for a run whose report can be read. `order`: the
+        devices in the order given (None: address order).
 
         Usage errors, interrupts, unreadable reports and statuses other than 0 and 1 end the
         module call here, each with what the tool said.
@@ -157,6 +177,8 @@ class Runner:
             self.module.fail_json(msg='cannot run %s: %s' % (argv[0], error), cmd=argv)
         self.stderr = err
         report = parse_report(out, events_log is not None)
+        if report and events_log is not None:
+            report['devices'] = in_order(report['devices'], order)
         devices = report.get('devices', []) if report else []
         said = err.strip()
         if status == EXIT_USAGE:

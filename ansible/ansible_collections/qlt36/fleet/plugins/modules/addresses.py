@@ -175,6 +175,17 @@ def write_plan(config, folder):
     return path
 
 
+def plan_devices(path):
+    """The device column of a plan file in its order, for events, which come as devices finish."""
+    if not os.path.isfile(path):
+        return []  # a pipe is the tool's to read
+    with open(path, encoding='utf-8-sig', errors='replace', newline='') as plan:
+        reader = csv.reader(line for line in plan if not line.lstrip().startswith('#'))
+        header = [cell.strip().lower() for cell in next(reader, [])]
+        column = header.index('device') if 'device' in header else len(header)
+        return [row[column] for row in reader if len(row) > column and row[column].strip()]
+
+
 def command_arguments(plan, check_mode):
     return ['apply'] + (['--dry-run'] if check_mode else []) + [os.path.abspath(plan)]
 
@@ -230,7 +241,9 @@ def main():
     try:
         if config is not None:
             plan = written = write_plan(config, module.tmpdir)
-        report, status = runner.run(command_arguments(plan, module.check_mode))
+        order = [item['device'] for item in config] if config else (
+            plan_devices(plan) if module.params['events_log'] else None)
+        report, status = runner.run(command_arguments(plan, module.check_mode), order)
     finally:
         if written:
             os.remove(written)

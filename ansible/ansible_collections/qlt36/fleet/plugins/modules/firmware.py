@@ -228,7 +228,7 @@ def main():
         module.fail_json(msg='no devices given: nothing was contacted')
 
     runner = Runner(module)
-    report, status = runner.run(command_arguments(params, module.check_mode))
+    report, status = runner.run(command_arguments(params, module.check_mode), params['devices'])
     devices = report['devices']
     if module.check_mode and not params['force']:
         unread = [entry.get('device') for entry in devices

@@ -152,7 +152,7 @@ def main():
         module.fail_json(msg='no devices given: nothing was contacted')
 
     runner = Runner(module)
-    report, status = runner.run(command_arguments(module.params))
+    report, status = runner.run(command_arguments(module.params), module.params['devices'])
     if module.params.get('scan'):
         # Addresses without a device are no devices (the JSON report leaves them out already).
         report['devices'] = [entry for entry in report['devices']

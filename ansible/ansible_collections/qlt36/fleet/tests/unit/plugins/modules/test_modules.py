@@ -39,32 +39,31 @@ def entry(device, status, **fields):
     return fields
 
 
-def run(monkeypatch, module, params, answer=(0, report(), ''), check=False, diff=False):
-    """Runs a module against a canned tool; returns (argument list or None, result)."""
-    calls = []
+@pytest.fixture
+def run(monkeypatch, tmp_path):
+    """Runs a module against a canned tool; returns (its call or None, the result)."""
+    def run_module(module, params, answer=(0, report(), ''), check=False, diff=False):
+        calls = []
 
-    def execute(argv, events_log=None):
-        calls.append(dict(argv=argv, plan=plan_seen(argv)))
-        return answer
+        def execute(argv, events_log=None):
+            plan = argv[-1] if os.path.basename(argv[-1]).startswith('ql-t36-plan.') else None
+            calls.append(dict(argv=argv, plan=plan and (oct(stat.S_IMODE(os.stat(plan).st_mode)),
+                                                        open(plan, newline='').read(), plan)))
+            return answer
 
-    def end(self, **result):
-        raise Ended(result)
+        def end(self, **result):
+            raise Ended(result)
 
-    params = dict(params, cli='/bin/true', _ansible_check_mode=check, _ansible_diff=diff)
-    basic._ANSIBLE_ARGS = to_bytes(json.dumps(dict(ANSIBLE_MODULE_ARGS=params)))
-    monkeypatch.setattr(runner, 'execute', execute)
-    monkeypatch.setattr(basic.AnsibleModule, 'exit_json', end)
-    monkeypatch.setattr(basic.AnsibleModule, 'fail_json', lambda self, **r: end(self, failed=True, **r))
-    with pytest.raises(Ended) as ended:
-        MODULES[module].main()
-    return (calls[0] if calls else None), ended.value.args[0]
-
-
-def plan_seen(argv):
-    path = argv[-1]
-    if not os.path.basename(path).startswith('ql-t36-plan.'):
-        return None
-    return oct(stat.S_IMODE(os.stat(path).st_mode)), open(path, newline='').read(), path
+        params = dict(params, cli='/bin/true', _ansible_check_mode=check, _ansible_diff=diff,
+                      _ansible_tmpdir=str(tmp_path))
+        basic._ANSIBLE_ARGS = to_bytes(json.dumps(dict(ANSIBLE_MODULE_ARGS=params)))
+        monkeypatch.setattr(runner, 'execute', execute)
+        monkeypatch.setattr(basic.AnsibleModule, 'exit_json', end)
+        monkeypatch.setattr(basic.AnsibleModule, 'fail_json', lambda self, **r: end(self, failed=True, **r))
+        with pytest.raises(Ended) as ended:
+            MODULES[module].main()
+        return (calls[0] if calls else None), ended.value.args[0]
+    return run_module
 
 
 COMMAND_LINES = [
@@ -89,15 +88,14 @@ COMMAND_LINES = [
 
 
 @pytest.mark.parametrize('module, params, expected', COMMAND_LINES)
-def test_command_line(monkeypatch, module, params, expected):
-    check = params.pop('_check', False)
-    call, result = run(monkeypatch, module, params, check=check)
+def test_command_line(run, module, params, expected):
+    call, result = run(module, params, check=params.pop('_check', False))
     assert call['argv'] == ['/bin/true'] + expected
 
 
-def test_plan_is_private_quoted_and_removed(monkeypatch):
+def test_plan_is_private_quoted_and_removed(run):
     config = [dict(device='127.0.0.2:2001', gateway='10.0.0.1'), dict(device='#127.0.0.3', mac='00A0B1C2D3F0')]
-    call, result = run(monkeypatch, 'addresses', dict(config=config))
+    call, result = run('addresses', dict(config=config))
     mode, text, path = call['plan']
     assert mode == '0o600'
     assert text == (PLAN_HEADER + '"127.0.0.2:2001","","","","10.0.0.1","",""\r\n'
@@ -122,9 +120,10 @@ RESULTS = [
     ('info', dict(devices=[A]), (0, json.dumps(dict(devices=[])), ''), dict(failed=True)),
     ('info', dict(devices=[A, B]), (0, report(entry(A, 'ok', version='2.00'), entry(B, 'ok', version='2.10'), formatVersion=3), ''),
      dict(changed=False, failed_devices=[])),
-    ('info', dict(devices=[A], events_log='/x'),
-     (0, '{"event":"run start","formatVersion":2,"seq":1}\n{"event":"outcome","seq":2,"time":"t","device":"%s","ok":true,"status":"ok","version":"2.00"}\n' % A, ''),
-     dict(changed=False, devices=[dict(device=A, ok=True, status='ok', version='2.00')])),
+    ('info', dict(devices=['127.0.0.2', B], events_log='/x'),  # events come as devices finish
+     (0, '{"event":"run start","formatVersion":2,"seq":1}\n' + ''.join(
+         '{"event":"outcome","seq":2,"time":"t","device":"%s","ok":true,"status":"ok"}\n' % d for d in (B, A)), ''),
+     dict(changed=False, devices=[dict(device=d, ok=True, status='ok') for d in (A, B)])),
     ('addresses', dict(plan='p.csv'), (1, report(MOVED, entry(B, 'failed')), ''),
      dict(failed=True, changed=True, changed_devices=[A], failed_devices=[B],
           msg='1 of 2 devices failed: %s (failed: Error:connect(), Code = 10061)' % B)),
@@ -153,8 +152,8 @@ RESULTS = [
 
 
 @pytest.mark.parametrize('module, params, answer, expected', RESULTS)
-def test_result(monkeypatch, module, params, answer, expected):
+def test_result(run, module, params, answer, expected):
     check, diff = params.pop('_check', False), params.pop('_diff', False)
-    call, result = run(monkeypatch, module, params, answer or (0, report(), ''), check, diff)
+    call, result = run(module, params, answer or (0, report(), ''), check, diff)
     assert (call is None) == (answer is None)
     assert dict((key, result.get(key)) for key in expected) == expected
