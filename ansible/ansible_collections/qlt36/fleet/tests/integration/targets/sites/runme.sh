@@ -24,8 +24,9 @@ rollout() {
 }
 expect() {  # the versions the devices of a site report now
     got=$(ansible -i "$OUTPUT_DIR/sites.yml" "$1" -m qlt36.fleet.info -a 'devices={{ site_devices }}' -o \
-        | grep -o '"version": "[^"]*"' | cut -d'"' -f4 | tr '\n' ' ')
-    [ "$got" = "$2 " ] || { echo "$1: expected versions '$2', got '$got'" >&2; exit 1; }
+        | sed 's/^[^{]*//' | /usr/bin/python3 -c 'import json, sys
+print(" ".join(device["version"] for device in json.load(sys.stdin)["devices"]))')
+    [ "$got" = "$2" ] || { echo "$1: expected versions '$2', got '$got'" >&2; exit 1; }
 }
 # Budget 0: the wave of site_b spends it, so site_c is never started.
 if rollout -e rollout_failure_budget=0; then echo "the roll-out went past its budget" >&2; exit 1; fi
