@@ -12,6 +12,7 @@ Usage: bench/ansible_sites.py [ROUNDS]   (the tool and simulator of build/dev; 3
 """
 import json
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -71,12 +72,19 @@ def cli_work(devices, plan, image):
     return time.monotonic() - start
 
 
-def timed(command, env):
-    start = time.monotonic()
+def cpu():
+    """CPU seconds of the ended children: on a loaded machine a steadier cost than wall time."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def timed(command, env, cpus):
+    start, start_cpu = time.monotonic(), cpu()
     done = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                           check=False)
     if done.returncode != 0:
         sys.exit('bench: %s failed:\n%s' % (command[0], done.stdout.decode(errors='replace')))
+    cpus.append(cpu() - start_cpu)
     return time.monotonic() - start
 
 
@@ -116,15 +124,16 @@ def main():
         with open(baseline, 'w') as out:
             out.write(BASELINE)
 
-        plays, tools, baselines = [], [], []
+        plays, tools, baselines, play_cpus, tool_cpus, baseline_cpus = [], [], [], [], [], []
         for _ in range(rounds):
-            baselines.append(timed(['ansible-playbook', '-i', inventory, baseline], env))
-            plays.append(timed(['ansible-playbook', '-i', inventory, play], env))
+            baselines.append(timed(['ansible-playbook', '-i', inventory, baseline], env, baseline_cpus))
+            plays.append(timed(['ansible-playbook', '-i', inventory, play], env, play_cpus))
             with ThreadPoolExecutor(len(sites)) as pool:
-                start = time.monotonic()
+                start, start_cpu = time.monotonic(), cpu()
                 per_site = list(pool.map(lambda site: cli_work(site['site_devices'], site['site_plan'],
                                                                image), sites.values()))
                 tools.append(time.monotonic() - start)
+                tool_cpus.append(cpu() - start_cpu)
         play_time, tool_time = min(plays), min(tools)
         overhead = (play_time - tool_time) / TASKS_PER_SITE
         print('%d sites of %d simulated devices, %d tasks per site, best of %d rounds:'
@@ -136,6 +145,10 @@ def main():
         print('  collection overhead per site and task:   %6.2f s   (goal: under 1 s)' % overhead)
         print('  for scale, the same play running /bin/true three times: %.2f s; load average %s'
               % (min(baselines), ' '.join(open('/proc/loadavg').read().split()[:3])))
+        print('  CPU time (user+sys, best round): play %.2f s, ql-t36-cli alone %.2f s, the /bin/true '
+              'play %.2f s; collection CPU per site and task beyond the tool and Ansible: %.2f s'
+              % (min(play_cpus), min(tool_cpus), min(baseline_cpus),
+                 (min(play_cpus) - min(tool_cpus) - min(baseline_cpus)) / (len(SITES) * TASKS_PER_SITE)))
     finally:
         subprocess.run([SIMULATORS, 'stop', state], env=env, check=False)
         shutil.rmtree(scratch, ignore_errors=True)
