@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
-# Smoke test of the Debian package. From a configured and built tree it builds the package, checks
-# its control fields, contents and hardening, runs lintian on it (any error or warning fails),
-# installs, upgrades and purges it in scratch dpkg roots (an edited settings file must survive,
-# also when it moves from the 2.0.0 layout in /opt to /etc), unpacks it into a scratch root,
-# replaces the unpacked settings file with one aimed at a closed loopback port, and only then
-# starts the installed programs: the manual pages must agree with --help and the bash completion
-# must offer what --help lists; the tool runs headless on the offscreen platform, and on a virtual
-# display when Xvfb and xdotool are there. Each run must keep its window up and end with exit
-# status 0 on SIGTERM (and on SIGINT and SIGHUP). The command-line tool must fail with one line
-# against that port.
+# Smoke test of the Debian packages ql-t36, ql-t36-cli and ql-t36-ansible. From a configured and
+# built tree it builds them and checks their control fields, contents, hardening and lintian (any
+# error or warning fails); installs, upgrades, removes and purges them in scratch dpkg roots (an
+# edited settings file must survive, also from the single 2.0.0 package, settings in /opt, and
+# 2.0.1 package); unpacks them into one scratch root, aims the unpacked settings at a closed
+# loopback port, and only then starts the programs: the manual pages must agree with --help, the
+# bash completion must offer what --help lists, the tool must stay up (offscreen, and on Xvfb with
+# xdotool when there) and end with status 0 on SIGTERM, SIGINT and SIGHUP, the command-line tool
+# must fail with one line against that port, and ansible-doc must read the collection's modules.
 #
 # Usage: packaging/smoke-test.sh <build-dir> [--expect-simulator]
 #
@@ -119,71 +118,94 @@ assert_loopback_settings() {
         || fail "$ini holds more than one address: not started"
 }
 
-step "Building the package"
+step "Building the packages"
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" > "$scratch/cpack.log" 2>&1 || {
     sed 's/^/   | /' "$scratch/cpack.log" >&2
     fail "cpack failed"
 }
-debs=("$scratch"/out/*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb, found: ${debs[*]}"
-deb=${debs[0]}
-ok "$(basename "$deb"), $(stat -c %s "$deb") bytes"
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+packages=(ql-t36 ql-t36-cli ql-t36-ansible)
+declare -A deb
+for package in "${packages[@]}"; do
+    deb[$package]=$(ls "$scratch/out/${package}_${version}_"*.deb 2> /dev/null) || fail "no $package $version package"
+    ok "$(basename "${deb[$package]}"), $(stat -c %s "${deb[$package]}") bytes"
+done
+[ "$(ls "$scratch"/out/*.deb | wc -l)" -eq 3 ] || fail "more than three packages: $(ls "$scratch/out")"
 
 step "Control fields"
-dpkg-deb -f "$deb" Package Version Architecture Section Priority Maintainer Installed-Size \
-    Depends Recommends | sed 's/^/   /'
-depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
-for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6; do
-    grep -qxF "$library" <<< "$depends" || fail "Depends lacks $library"
+fields() { dpkg-deb -f "${deb[$1]}" "$2"; }
+names_in() { fields "$1" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//' | tr '\n' ' '; }
+for package in "${packages[@]}"; do
+    dpkg-deb -f "${deb[$package]}" Package Architecture Depends Recommends Breaks Replaces | sed 's/^/   /'
 done
-ok "Depends names the C, C++ and Qt 6 runtime libraries"
-[ "$(dpkg-deb -f "$deb" Recommends)" = fonts-ipafont-gothic ] || fail "Recommends is not fonts-ipafont-gothic"
-ok "Recommends a CJK font"
-description=$(dpkg-deb -f "$deb" Description)
-[ "$(wc -l <<< "$description")" -ge 3 ] || fail "Description has no long part"
-ok "Description: $(head -n1 <<< "$description")"
-conffiles=$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles)
-[ "$conffiles" = "/$conf/QL_T36.ini" ] || fail "conffiles is '$conffiles'"
-ok "conffiles: $conffiles"
+[[ " $(names_in ql-t36) " == *" libqt6widgets6 "* ]] \
+    && fields ql-t36 Depends | grep -qF "ql-t36-cli (= $version)" \
+    && [ "$(fields ql-t36 Recommends)" = fonts-ipafont-gothic ] \
+    || fail "ql-t36 does not depend on Qt Widgets and ql-t36-cli $version, or recommend a CJK font"
+ok "ql-t36: Qt 6 (Widgets too), ql-t36-cli (= $version); recommends a CJK font"
+[[ " $(names_in ql-t36-cli) " == *" libqt6core6 "* && " $(names_in ql-t36-cli) " == *" libqt6network6 "* ]] \
+    && ! grep -Eq '(^| )(libqt6(gui|widgets|opengl|dbus)|libx|libgl|libegl|libwayland|libfont|libfreetype)' <<< "$(names_in ql-t36-cli)" \
+    || fail "ql-t36-cli depends on '$(names_in ql-t36-cli)', not Qt Core and Network alone"
+[ "$(fields ql-t36-cli Breaks)/$(fields ql-t36-cli Replaces)" = "ql-t36 (<< 2.1.0~)/ql-t36 (<< 2.1.0~)" ] \
+    || fail "ql-t36-cli does not break and replace ql-t36 (<< 2.1.0~)"
+ok "ql-t36-cli: Qt Core and Network, no display library; Breaks and Replaces ql-t36 (<< 2.1.0~)"
+[ "$(fields ql-t36-ansible Architecture)/$(fields ql-t36-ansible Depends)" \
+    = "all/ansible-core (>= 2.14), ql-t36-cli (>= $version)" ] || fail "ql-t36-ansible's architecture or dependencies"
+ok "ql-t36-ansible: architecture all, depends on ansible-core and ql-t36-cli"
+control_file() { dpkg-deb --ctrl-tarfile "${deb[$1]}" | tar -xOf - "./$2" 2> /dev/null || true; }
+[ "$(control_file ql-t36-cli conffiles)$(control_file ql-t36 conffiles)$(control_file ql-t36-ansible conffiles)" \
+    = "/$conf/QL_T36.ini" ] || fail "/$conf/QL_T36.ini is not ql-t36-cli's conffile alone"
+ok "conffiles: /$conf/QL_T36.ini, in ql-t36-cli only"
 for script in preinst postinst prerm postrm; do
-    dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - "./$script" \
+    control_file ql-t36 "$script" \
         | grep -q "^dpkg-maintscript-helper mv_conffile /opt/ql-t36/QL_T36.ini /$conf/QL_T36.ini " \
-        || fail "$script does not move the 2.0.0 settings file"
+        || fail "ql-t36's $script does not move the 2.0.0 settings file"
 done
-ok "preinst, postinst, prerm, postrm move /opt/ql-t36/QL_T36.ini to /$conf/QL_T36.ini"
+ok "ql-t36's preinst, postinst, prerm, postrm move /opt/ql-t36/QL_T36.ini to /$conf/QL_T36.ini"
 
 step "Contents"
-root="$scratch/root"
-dpkg-deb -x "$deb" "$root"
-expected=(
-    "$app/ql-t36"
-    "$app/ql-t36-cli"
-    "$app/QL_T36.ini"
-    "$conf/QL_T36.ini"
-    usr/bin/ql-t36
-    usr/bin/ql-t36-cli
-    usr/share/man/man1/ql-t36.1.gz
-    usr/share/man/man1/ql-t36-cli.1.gz
-    usr/share/bash-completion/completions/ql-t36-cli
-    usr/share/doc/ql-t36/copyright
-    usr/share/doc/ql-t36/changelog.gz
-    usr/share/applications/ql-t36.desktop
-    usr/share/icons/hicolor/scalable/apps/ql-t36.svg
+collection=usr/share/ansible/collections/ansible_collections/qlt36/fleet
+declare -A expected=(
+    [ql-t36]="$app/ql-t36 usr/bin/ql-t36 usr/share/man/man1/ql-t36.1.gz
+        usr/share/applications/ql-t36.desktop usr/share/icons/hicolor/scalable/apps/ql-t36.svg"
+    [ql-t36-cli]="$app/ql-t36-cli usr/bin/ql-t36-cli $app/QL_T36.ini $conf/QL_T36.ini
+        usr/lib/tmpfiles.d/ql-t36-cli.conf usr/share/man/man1/ql-t36-cli.1.gz
+        usr/share/bash-completion/completions/ql-t36-cli"
+    [ql-t36-ansible]="$collection/galaxy.yml $collection/README.md $collection/meta/runtime.yml
+        $collection/plugins/doc_fragments/common.py $collection/plugins/module_utils/runner.py
+        $collection/plugins/modules/info.py $collection/plugins/modules/addresses.py
+        $collection/plugins/modules/firmware.py $collection/playbooks/rollout.yml
+        usr/share/lintian/overrides/ql-t36-ansible"
 )
 for size in 16 32 48 64 128 256; do
-    expected+=("usr/share/icons/hicolor/${size}x${size}/apps/ql-t36.png")
+    expected[ql-t36]+=" usr/share/icons/hicolor/${size}x${size}/apps/ql-t36.png"
 done
-if [ -e "$root/$app/ql-t36-sim" ] || [ "$expect_simulator" -eq 1 ]; then
-    expected+=("$app/ql-t36-sim" usr/bin/ql-t36-sim usr/share/man/man1/ql-t36-sim.1.gz)
+if dpkg-deb -c "${deb[ql-t36]}" | grep -q "/$app/ql-t36-sim\$" || [ "$expect_simulator" -eq 1 ]; then
+    expected[ql-t36]+=" $app/ql-t36-sim usr/bin/ql-t36-sim usr/share/man/man1/ql-t36-sim.1.gz"
 fi
-for path in "${expected[@]}"; do
-    [ -e "$root/$path" ] || [ -L "$root/$path" ] || fail "missing: /$path"
+root="$scratch/root"
+for package in "${packages[@]}"; do
+    expected[$package]+=" usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz"
+    mkdir -p "$scratch/alone/$package"
+    dpkg-deb -x "${deb[$package]}" "$scratch/alone/$package"
+    dpkg-deb -x "${deb[$package]}" "$root"
+    read -r -a paths <<< "$(tr '\n' ' ' <<< "${expected[$package]}")"
+    for path in "${paths[@]}"; do
+        [ -e "$scratch/alone/$package/$path" ] || [ -L "$scratch/alone/$package/$path" ] \
+            || fail "$package lacks /$path"
+    done
+    unexpected=$(cd "$scratch/alone/$package" && find . \( -type f -o -type l \) | sed 's|^\./||' \
+        | sort | grep -vxF -f <(printf '%s\n' "${paths[@]}") || true)
+    [ -z "$unexpected" ] || fail "unexpected files in $package: $unexpected"
+    ok "$package: its ${#paths[@]} paths, nothing else"
 done
-ok "${#expected[@]} expected paths present"
-unexpected=$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort \
-    | grep -vxF -f <(printf '%s\n' "${expected[@]}") || true)
-[ -z "$unexpected" ] || fail "unexpected files: $unexpected"
-ok "nothing else in the package"
+if command -v ansible-doc > /dev/null; then
+    for module in info addresses firmware; do
+        ANSIBLE_COLLECTIONS_PATH="$root/usr/share/ansible/collections" ansible-doc -t module \
+            "qlt36.fleet.$module" 2>&1 | grep -q '^EXAMPLES:' || fail "ansible-doc cannot read qlt36.fleet.$module"
+    done
+    ok "ansible-doc reads qlt36.fleet.info, addresses and firmware from the unpacked collection"
+fi
 
 # The ini the engineer gets: the documented defaults, in the format the tool reads.
 tr -d '\r' < "$root/$conf/QL_T36.ini" | grep -v '^[[:blank:]]*;' | grep -v '^[[:blank:]]*$' \
@@ -210,14 +232,16 @@ for program in ql-t36 ql-t36-cli ql-t36-sim; do
     fi
     ok "/$app/$program: executable, no run path, launcher /usr/bin/$program -> $(readlink "$root/usr/bin/$program")"
 done
-head -n1 "$root/usr/share/doc/ql-t36/copyright" \
-    | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
-    || fail "copyright is not in the machine-readable format"
-changelog_version=$(gzip -dc "$root/usr/share/doc/ql-t36/changelog.gz" | head -n1 \
-    | sed -n 's/^ql-t36 (\([^)]*\)).*/\1/p')
-[ "$changelog_version" = "$(dpkg-deb -f "$deb" Version)" ] \
-    || fail "the changelog's newest entry is '$changelog_version', the package is $(dpkg-deb -f "$deb" Version): add an entry to packaging/changelog"
-ok "copyright (machine-readable), changelog.gz (newest entry $changelog_version)"
+for package in "${packages[@]}"; do
+    head -n1 "$root/usr/share/doc/$package/copyright" \
+        | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+        || fail "the copyright of $package is not in the machine-readable format"
+    changelog_version=$(gzip -dc "$root/usr/share/doc/$package/changelog.gz" | head -n1 \
+        | sed -n 's/^ql-t36 (\([^)]*\)).*/\1/p')
+    [ "$changelog_version" = "$version" ] \
+        || fail "the changelog's newest entry is '$changelog_version', the packages are $version: add an entry to packaging/changelog"
+done
+ok "copyright (machine-readable), changelog.gz (newest entry $changelog_version) in each package"
 for size in 16 32 48 64 128 256; do
     file -b "$root/usr/share/icons/hicolor/${size}x${size}/apps/ql-t36.png" \
         | grep -q "PNG image data, $size x $size," || fail "the ${size}x${size} icon is not a ${size}x${size} PNG"
@@ -256,12 +280,12 @@ fi
 step "lintian"
 # Errors and warnings fail; information, pedantic and experimental tags are listed.
 status=0
-lintian --fail-on error,warning --display-info --pedantic --display-experimental "$deb" \
+lintian --fail-on error,warning --display-info --pedantic --display-experimental "${deb[@]}" \
     > "$scratch/lintian.log" 2>&1 || status=$?
 { grep -v 'running with root privileges is not recommended' "$scratch/lintian.log" || true; } \
     | sed 's/^/   | /'
 [ "$status" -eq 0 ] || fail "lintian found errors or warnings (status $status)"
-ok "lintian: $(grep -c '^E: ' "$scratch/lintian.log" || true) errors, $(grep -c '^W: ' "$scratch/lintian.log" || true) warnings, $(grep -c '^[IPX]: ' "$scratch/lintian.log" || true) information, pedantic or experimental tags"
+ok "lintian on the three: $(grep -c '^E: ' "$scratch/lintian.log" || true) errors, $(grep -c '^W: ' "$scratch/lintian.log" || true) warnings, $(grep -c '^[IPX]: ' "$scratch/lintian.log" || true) information, pedantic or experimental tags"
 
 # A closed loopback port: nothing is connected until the first command anyway, but the tool's
 # settings must not name anything that could answer.
@@ -339,7 +363,9 @@ completion_case "" "version "
 step "Install, upgrade and purge in scratch dpkg roots"
 # The programs are never started from these roots. The maintainer scripts run without a chroot
 # (a scratch root has no shell), with DPKG_ROOT naming the root as dpkg sets it.
-dpkg_base=(dpkg --log="$scratch/dpkg-history.log" --force-depends --force-script-chrootless)
+# --auto-deconfigure, as apt gives it: ql-t36-cli breaks the single package of 2.0.x.
+dpkg_base=(dpkg --log="$scratch/dpkg-history.log" --force-depends --force-script-chrootless
+    --auto-deconfigure)
 if [ "$(id -u)" -ne 0 ]; then
     dpkg_base+=(--force-not-root)
 fi
@@ -355,20 +381,58 @@ in_root() {
         fail "dpkg $* failed in a scratch root"
     }
 }
-installed_version() { dpkg-query --admindir="$1/var/lib/dpkg" -W -f='${Version}' ql-t36; }
+# As apt installs them: every package unpacked, then each configured after what it depends on
+# (the scratch roots lack the libraries, so dpkg is told to go on without them and would not
+# order the packages by itself).
+install_all() {
+    local target=$1
+    shift
+    in_root "$target" --unpack "$@"
+    in_root "$target" --configure ql-t36-cli
+    in_root "$target" --configure --pending
+}
+installed_version() { dpkg-query --admindir="$1/var/lib/dpkg" -W -f='${Version}' "${2:-ql-t36}"; }
+# Those in use: a package that gave a conffile up may keep it listed as obsolete (dpkg's purge of
+# that package leaves a file another package owns alone).
+conffiles_of() {
+    dpkg-query --admindir="$1/var/lib/dpkg" -W -f='${Conffiles}' "$2" | awk '$NF != "obsolete" { print $1 }'
+}
 packaged_ini="$scratch/packaged-QL_T36.ini"
 cp "$root/$conf/QL_T36.ini" "$packaged_ini"
-version=$(dpkg-deb -f "$deb" Version)
+# ansible-core is not in a scratch root: the dependency is forced, and the collection is files.
+new_debs=("${deb[ql-t36-cli]}" "${deb[ql-t36]}" "${deb[ql-t36-ansible]}")
 
-# Upgrade = the same package with a higher version.
-dpkg-deb -R "$deb" "$scratch/upgrade"
-sed -i 's/^Version: .*/&+smoke1/' "$scratch/upgrade/DEBIAN/control"
-dpkg-deb --root-owner-group -b "$scratch/upgrade" "$scratch/upgrade.deb" > /dev/null
+# Upgrade = the same packages with a higher version.
+upgrade_debs=()
+for package in "${packages[@]}"; do
+    dpkg-deb -R "${deb[$package]}" "$scratch/upgrade-$package"
+    sed -i 's/^Version: .*/&+smoke1/; s/(= '"$version"')/(= '"$version"'+smoke1)/' \
+        "$scratch/upgrade-$package/DEBIAN/control"
+    dpkg-deb --root-owner-group -b "$scratch/upgrade-$package" "$scratch/upgrade-$package.deb" > /dev/null
+    upgrade_debs+=("$scratch/upgrade-$package.deb")
+done
 
-# The 2.0.0 package, rebuilt from this one in the layout it had: everything in /opt/ql-t36, the
-# settings file a conffile there, relative launchers, no maintainer scripts, pages or docs.
+# The single package of 2.0.1, rebuilt from these: the windows, the simulator and the
+# command-line tool in one, its settings a conffile in /etc, the maintainer scripts ql-t36 has.
+single() {
+    local tree=$1
+    dpkg-deb -R "${deb[ql-t36]}" "$tree"
+    dpkg-deb -x "${deb[ql-t36-cli]}" "$tree"
+    rm -rf "${tree:?}/usr/lib/tmpfiles.d" "${tree:?}/usr/share/doc/ql-t36-cli"
+    sed -i -E 's/^Version: .*/Version: 2.0.1/; /^Depends:/{s/ql-t36-cli \([^)]*\)(, )?//; s/, $//}' \
+        "$tree/DEBIAN/control"
+    echo "/$conf/QL_T36.ini" > "$tree/DEBIAN/conffiles"
+}
+md5sums_of() {
+    (cd "$1" && find . -type f ! -path './DEBIAN/*' -printf '%P\n' | sort | xargs md5sum) > "$1/DEBIAN/md5sums"
+}
+single "$scratch/single-2.0.1" && md5sums_of "$scratch/single-2.0.1"
+dpkg-deb --root-owner-group -b "$scratch/single-2.0.1" "$scratch/single-2.0.1.deb" > /dev/null
+
+# The 2.0.0 package in the layout it had: everything in /opt/ql-t36, the settings file a conffile
+# there, relative launchers, no maintainer scripts, pages or docs.
 old="$scratch/old"
-dpkg-deb -R "$deb" "$old"
+single "$old"
 rm -f "$old"/DEBIAN/{preinst,postinst,prerm,postrm}
 mkdir -p "$old/opt/ql-t36"
 for program in "${programs[@]}"; do
@@ -379,31 +443,62 @@ mv "$old/$conf/QL_T36.ini" "$old/opt/ql-t36/"
 rm -rf "${old:?}/usr/lib" "${old:?}/etc" "${old:?}/usr/share/man" "${old:?}/usr/share/doc" "${old:?}/usr/share/bash-completion"
 echo /opt/ql-t36/QL_T36.ini > "$old/DEBIAN/conffiles"
 sed -i 's/^Version: .*/Version: 2.0.0/' "$old/DEBIAN/control"
-(cd "$old" && find . -type f ! -path './DEBIAN/*' -printf '%P\n' | sort | xargs md5sum) \
-    > "$old/DEBIAN/md5sums"
+md5sums_of "$old"
 dpkg-deb --root-owner-group -b "$old" "$scratch/old.deb" > /dev/null
 
-# A fresh install, an upgrade with an edited file, removal and purge.
+# The command-line tool alone, as on a jump host: no window, no simulator, and the lock folder.
+alone="$scratch/root-cli"
+new_root "$alone"
+in_root "$alone" -i "${deb[ql-t36-cli]}"
+[ -x "$alone/$app/ql-t36-cli" ] && [ ! -e "$alone/$app/ql-t36" ] && [ ! -e "$alone/usr/share/applications" ] \
+    || fail "ql-t36-cli alone did not install the command-line tool alone"
+[ "$(stat -c %a "$alone/run/lock/ql-t36" 2> /dev/null)" = 1777 ] \
+    || fail "ql-t36-cli did not make /run/lock/ql-t36 with mode 1777"
+ok "ql-t36-cli alone: the command-line tool and its settings, /run/lock/ql-t36 made with mode 1777"
+
+# A fresh install of the three, an upgrade with an edited file, removal and purge.
 fresh="$scratch/root-fresh"
 new_root "$fresh"
-in_root "$fresh" -i "$deb"
-dpkg-query --admindir="$fresh/var/lib/dpkg" -W -f='${Conffiles}\n' ql-t36 \
-    | grep -q "^ /$conf/QL_T36.ini " || fail "dpkg did not record /$conf/QL_T36.ini as a conffile"
+install_all "$fresh" "${new_debs[@]}"
+[ "$(conffiles_of "$fresh" ql-t36-cli)" = "/$conf/QL_T36.ini" ] && [ -z "$(conffiles_of "$fresh" ql-t36)" ] \
+    || fail "dpkg did not record /$conf/QL_T36.ini as ql-t36-cli's conffile"
 [ "$(readlink "$fresh/$app/QL_T36.ini")" = "/$conf/QL_T36.ini" ] \
     && cmp -s "$fresh/$conf/QL_T36.ini" "$packaged_ini" || fail "the installed settings are not in /$conf"
-ok "installed $(installed_version "$fresh"); /$conf/QL_T36.ini is a conffile, /$app/QL_T36.ini links to it"
+[ -f "$fresh/$collection/plugins/modules/firmware.py" ] || fail "the collection is not installed"
+ok "installed the three at $(installed_version "$fresh"); /$conf/QL_T36.ini is ql-t36-cli's conffile"
 sed -i 's/^ADR=.*/ADR=127.0.0.1/' "$fresh/$conf/QL_T36.ini"
-in_root "$fresh" -i "$scratch/upgrade.deb"
+install_all "$fresh" "${upgrade_debs[@]}"
 [ "$(installed_version "$fresh")" = "$version+smoke1" ] || fail "the upgrade did not happen"
 tr -d '\r' < "$fresh/$conf/QL_T36.ini" | grep -qx 'ADR=127\.0\.0\.1' \
     || fail "the upgrade replaced the edited QL_T36.ini"
 ok "upgraded to $version+smoke1: the edited /$conf/QL_T36.ini was kept"
-in_root "$fresh" -r ql-t36
+in_root "$fresh" -r ql-t36-ansible ql-t36 ql-t36-cli
 [ -f "$fresh/$conf/QL_T36.ini" ] && [ ! -e "$fresh/$app" ] && [ ! -L "$fresh/usr/bin/ql-t36" ] \
-    || fail "remove did not keep only the settings file"
-in_root "$fresh" -P ql-t36
+    && [ ! -e "$fresh/usr/share/ansible" ] || fail "remove did not keep only the settings file"
+in_root "$fresh" -P ql-t36-ansible ql-t36 ql-t36-cli
 [ ! -e "$fresh/$conf" ] || fail "purge left /$conf behind: $(ls -A "$fresh/$conf")"
 ok "remove keeps /$conf/QL_T36.ini, purge deletes it and /$conf"
+
+# From the single package of 2.0.1 with edited settings: ql-t36-cli takes the file over, whichever
+# of the two is unpacked first.
+for order in "ql-t36-cli ql-t36" "ql-t36 ql-t36-cli"; do
+    read -r first second <<< "$order"
+    from="$scratch/root-from-2.0.1-$first-first"
+    new_root "$from"
+    in_root "$from" -i "$scratch/single-2.0.1.deb"
+    sed -i 's/^ADR=.*/ADR=127.0.0.3/' "$from/$conf/QL_T36.ini"
+    install_all "$from" "${deb[$first]}" "${deb[$second]}" "${deb[ql-t36-ansible]}"
+    [ "$(installed_version "$from")" = "$version" ] && [ -x "$from/$app/ql-t36-cli" ] && [ -x "$from/$app/ql-t36" ] \
+        && tr -d '\r' < "$from/$conf/QL_T36.ini" | grep -qx 'ADR=127\.0\.0\.3' \
+        && [ "$(conffiles_of "$from" ql-t36-cli)/$(conffiles_of "$from" ql-t36)" = "/$conf/QL_T36.ini/" ] \
+        || fail "the upgrade from 2.0.1 ($first first) lost a program or the edited settings, or left them ql-t36's"
+    in_root "$from" -P ql-t36
+    [ -f "$from/$conf/QL_T36.ini" ] && [ -x "$from/$app/ql-t36-cli" ] \
+        || fail "purging ql-t36 took the command-line tool's files"
+    in_root "$from" -P ql-t36-ansible ql-t36-cli
+    [ ! -e "$from/$conf" ] || fail "purge after the upgrade from 2.0.1 left /$conf behind"
+done
+ok "from 2.0.1 with edited settings, whichever package is unpacked first: kept, now ql-t36-cli's conffile; purging ql-t36 leaves them, purging ql-t36-cli deletes them"
 
 # From 2.0.0, once with the settings edited in /opt and once untouched.
 for edited in yes no; do
@@ -415,7 +510,7 @@ for edited in yes no; do
     if [ "$edited" = yes ]; then
         sed -i 's/^ADR=.*/ADR=127.0.0.2/' "$from/opt/ql-t36/QL_T36.ini"
     fi
-    in_root "$from" -i "$deb"
+    install_all "$from" "${new_debs[@]}"
     [ "$(installed_version "$from")" = "$version" ] || fail "the upgrade from 2.0.0 did not happen"
     [ ! -e "$from/opt/ql-t36" ] || fail "the upgrade from 2.0.0 left /opt/ql-t36: $(ls -A "$from/opt/ql-t36")"
     [ "$(readlink "$from/usr/bin/ql-t36")" = ../lib/ql-t36/ql-t36 ] \
@@ -432,7 +527,7 @@ for edited in yes no; do
             || fail "unedited settings from 2.0.0 were not replaced by the packaged file"
         ok "from 2.0.0 with untouched settings: /$conf/QL_T36.ini is the packaged file, /opt/ql-t36 gone"
     fi
-    in_root "$from" -P ql-t36
+    in_root "$from" -P ql-t36-ansible ql-t36 ql-t36-cli
     [ ! -e "$from/$conf" ] && [ ! -e "$from/opt/ql-t36" ] \
         || fail "purge after the upgrade from 2.0.0 left settings behind"
 done
@@ -531,4 +626,4 @@ else
     note "this build has no simulator target: not in the package"
 fi
 
-printf '\nPackage smoke test passed: %s (%s bytes)\n' "$(basename "$deb")" "$(stat -c %s "$deb")"
+printf '\nPackage smoke test passed: %s\n' "$(cd "$scratch/out" && ls -- *.deb | tr '\n' ' ')"

@@ -3,7 +3,8 @@
 # CMake, Ninja, Qt 6), "run" (build + a virtual display, screenshot tools and a Japanese font),
 # "test" (build + clang-format and man, which checks the manual pages), "fuzz" (clang with
 # libFuzzer), "package" (dpkg tools, debhelper, lintian, man and bash-completion), "windows" (build
-# + the MinGW-w64 cross compiler, Wine, a virtual display and xdotool for the Windows lane).
+# + the MinGW-w64 cross compiler, Wine, a virtual display and xdotool for the Windows lane),
+# "ansible" (ansible-core, ansible-lint and the pytest plugins ansible-test's unit tests use).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev)
@@ -17,6 +18,8 @@ for purpose in "$@"; do
             man-db bash-completion) ;;
         windows) packages+=(g++-mingw-w64-x86-64-posix qt6-base-dev-tools wine64 xvfb xauth
             xdotool) ;;
+        ansible) packages+=(ansible-core ansible-lint python3-pytest python3-pytest-forked
+            python3-pytest-xdist) ;;
         *) echo "deps.sh: unknown purpose '$purpose'" >&2; exit 2 ;;
     esac
 done

@@ -5,14 +5,18 @@
 #   2. the same suite under AddressSanitizer, UBSan and leak checking;
 #   3. each fuzz target for a short time (QLT36_FUZZ_SECONDS, default 20);
 #   4. the soak run and the benchmarks (they print figures; the soak fails on growth);
-#   5. the Debian package: built, checked by lintian, installed, upgraded (also from the 2.0.0
-#      layout) and purged in scratch roots, unpacked and started against loopback;
-#   6. the Windows lane (scripts/windows.sh): cross-built, every suite and the portable ZIP's
+#   5. the Ansible collection (scripts/ansible-test.sh): ansible-doc, ansible-lint, the collection
+#      build, ansible-test units and integration against loopback simulators; then its benchmark,
+#      a play over three sites of 32 simulators against the command-line tool alone;
+#   6. the Debian packages: built, checked by lintian, installed, upgraded (also from the single
+#      2.0.0 and 2.0.1 packages) and purged in scratch roots, unpacked and started against
+#      loopback;
+#   7. the Windows lane (scripts/windows.sh): cross-built, every suite and the portable ZIP's
 #      smoke test under Wine, the ZIP, the download benchmark under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh test fuzz package
+scripts/deps.sh test fuzz package ansible
 step() { printf '\n==== %s ====\n' "$*"; }
 
 step "Formatting"
@@ -32,7 +36,11 @@ QT_QPA_PLATFORM=offscreen build/dev/bench/soak
 QT_QPA_PLATFORM=offscreen build/dev/bench/bench_download
 build/dev/bench/bench_fleet
 
-step "Debian package"
+step "Ansible collection"
+scripts/ansible-test.sh
+bench/ansible_sites.py
+
+step "Debian packages"
 cmake --workflow --preset package
 
 step "Windows"

@@ -204,6 +204,13 @@ void DeviceSimulator::onNewConnection()
             endSession(QStringLiteral("replaced by a new connection"));
             old->abort();
         }
+        // The new firmware runs once the connection that brought it has been given up.
+        if (m_blockWritten && !m_versionAfterDownload.isEmpty()
+            && m_version != m_versionAfterDownload) {
+            m_version = m_versionAfterDownload;
+            note(QStringLiteral("now reports version %1").arg(printable(m_version)));
+        }
+        m_blockWritten = false;
         m_socket = incoming;
         ++m_counters.connections;
         incoming->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -459,6 +466,7 @@ void DeviceSimulator::finishBlock()
     record.reply = m_blockReplies.value(record.index, QByteArrayLiteral("Result:1"));
     const bool reportsFailure = !record.reply.isEmpty() && !record.reply.startsWith("Result:1");
     record.written = !reportsFailure && m_memory.write(record.address, m_block.data);
+    m_blockWritten = m_blockWritten || record.written;
     m_block = {};
 
     ++m_counters.blocksReceived;

@@ -117,6 +117,10 @@ public:
     void setMacAddress(const QByteArray &mac) { m_mac = mac; }
     QByteArray version() const { return m_version; }
     void setVersion(const QByteArray &version) { m_version = version; }
+    // From the first connection opened after one on which a block was written, the device
+    // reports `version`: a flash, its skip and its verification can then be rehearsed whole.
+    // Empty turns it off.
+    void setVersionAfterDownload(const QByteArray &version) { m_versionAfterDownload = version; }
 
     QByteArray memory(quint32 address, qsizetype length) const
     {
@@ -229,6 +233,7 @@ private:
                                    "239.0.0.1" };
     QByteArray m_mac{ "00A0B1C2D3E4" };
     QByteArray m_version{ "2.00" };
+    QByteArray m_versionAfterDownload;
     DeviceMemory m_memory;
 
     int m_replyDelayMs = 0;
@@ -250,6 +255,7 @@ private:
     QByteArray m_line;
     bool m_discardingLine = false;
     bool m_closing = false;
+    bool m_blockWritten = false;
     PendingBlock m_block;
     QList<Outgoing> m_outgoing;
     qint64 m_lastWriteAt = 0;

@@ -111,6 +111,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption versionOption(QStringLiteral("version-text"),
                                            QStringLiteral("Firmware version the device reports."),
                                            QStringLiteral("TEXT"), QStringLiteral("2.00"));
+    const QCommandLineOption versionAfterOption(
+            QStringLiteral("version-after-download"),
+            QStringLiteral("Firmware version reported from the first connection opened after one "
+                           "on which a block was written."),
+            QStringLiteral("TEXT"));
     const QCommandLineOption macOption(QStringLiteral("mac"),
                                        QStringLiteral("Initial MAC address text."),
                                        QStringLiteral("TEXT"), QStringLiteral("00A0B1C2D3E4"));
@@ -182,6 +187,7 @@ int main(int argc, char *argv[])
                         bytePauseOption, blockResultOption, ignoreAnnounceOption, dropOption,
                         closeAfterOption, resetAfterOption, refuseSetsOption, garbageOption,
                         unsolicitedOption, unsolicitedDelayOption });
+    parser.addOption(versionAfterOption);
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         fail(QStringLiteral("unexpected argument \"%1\"")
@@ -190,6 +196,9 @@ int main(int argc, char *argv[])
     sim::DeviceSimulator device;
     device.setAllowRemote(parser.isSet(allowRemoteOption));
     device.setVersion(parser.value(versionOption).toLatin1());
+    if (parser.isSet(versionAfterOption) && parser.value(versionAfterOption).isEmpty())
+        fail(QStringLiteral("--version-after-download wants a version text"));
+    device.setVersionAfterDownload(parser.value(versionAfterOption).toLatin1());
     device.setMacAddress(parser.value(macOption).toLatin1());
     if (!device.setAddresses(parser.value(addressesOption).toLatin1().split(',')))
         fail(QStringLiteral("--addresses wants exactly five comma-separated items"));

@@ -161,6 +161,8 @@ private Q_SLOTS:
     void pipelinedBlocks();
     void disconnectMidBlockDiscardsIt();
     void newConnectionReplacesOld();
+    void versionAfterDownload_data();
+    void versionAfterDownload();
     void overlongLines_data();
     void overlongLines();
     void randomInputLeavesDeviceWorking();
@@ -798,6 +800,43 @@ void TestSimulator::newConnectionReplacesOld()
     QCOMPARE(second.take(), VersionReply);
     QCOMPARE(device.receivedCommands(), (QList<QByteArray>{ "Ver", "ReqVer" }));
     QVERIFY(first.received.isEmpty());
+}
+
+void TestSimulator::versionAfterDownload_data()
+{
+    QTest::addColumn<QByteArray>("blockReply"); // empty: the announce without its block
+    QTest::addColumn<QByteArray>("versionAfter");
+
+    QTest::newRow("block written") << QByteArray("Result:1") << QByteArray("2.10");
+    QTest::newRow("block refused") << QByteArray("Result:0") << QByteArray("2.00");
+    QTest::newRow("announce without its block") << QByteArray() << QByteArray("2.00");
+}
+
+void TestSimulator::versionAfterDownload()
+{
+    QFETCH(QByteArray, blockReply);
+    QFETCH(QByteArray, versionAfter);
+
+    DeviceSimulator device;
+    device.setVersionAfterDownload("2.10");
+    device.setBlockReply(0, blockReply.isEmpty() ? QByteArray("Result:1") : blockReply);
+    {
+        Client flashing;
+        QVERIFY(startWithClient(device, flashing));
+        QVERIFY(flashing.exchange(announce(0x1000000, 0x40), sizeReply(0x40).size()));
+        if (!blockReply.isEmpty()) {
+            QVERIFY(flashing.exchange(randomBytes(0x40, 51), 15 + blockReply.size()));
+            // The image runs only once the connection that brought it is over.
+            QVERIFY(flashing.exchange("ReqVer\r", VersionReply.size()));
+            QVERIFY(flashing.take().endsWith(VersionReply));
+        }
+    }
+    for (int connection = 0; connection < 2; ++connection) {
+        Client next;
+        QVERIFY(next.connectTo(device));
+        QVERIFY(next.exchange("ReqVer\r", 14 + versionAfter.size()));
+        QCOMPARE(next.take(), "ACK_REQ_VER:" + versionAfter + "\r\n");
+    }
 }
 
 void TestSimulator::overlongLines_data()
