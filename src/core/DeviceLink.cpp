@@ -325,11 +325,18 @@ void DeviceLink::SendHeldOnFreshConnection()
 {
     if (!m_heldSendQueued)
         return; // aborted meanwhile
-    m_heldSendQueued = false;
     // A block opened meanwhile: they go when that one is out.
-    if (m_commandHold || m_heldCommands.isEmpty())
+    if (m_commandHold || m_heldCommands.isEmpty()) {
+        m_heldSendQueued = false;
         return;
-    if (!m_socket && !ConnectWaiting()) {
+    }
+    // Still queued while connecting: a hold that ends inside the failure box (the download's
+    // stop, say) finds these commands under way and starts no second attempt for them.
+    const bool connected = m_socket || ConnectWaiting();
+    if (!m_heldSendQueued)
+        return; // aborted inside the box
+    m_heldSendQueued = false;
+    if (!connected) {
         // Reported once, by the failed connection; the status says what it cost.
         const int count = std::exchange(m_heldCount, 0);
         m_heldCommands.clear();

@@ -168,8 +168,8 @@ private:
     bool m_commandHold = false;
     QByteArray m_heldCommands;
     int m_heldCount = 0;
-    // Held commands wait for a fresh connection, made once the current step is over; commands
-    // that come meanwhile queue behind them.
+    // Held commands wait for a fresh connection, made once the current step is over, and stay
+    // queued until that attempt is decided; commands that come meanwhile queue behind them.
     bool m_heldSendQueued = false;
     QString m_lastConnectFailure;
     // Counts the connections made, so a block's bytes go only where its announce went.
