@@ -6,6 +6,7 @@
 #include "UnitMacAdr.h"
 #include "UnitMain.h"
 #include "UnitUpdate.h"
+#include "platform/SocketPoll.h"
 #include "platform/SocketReset.h"
 #include "ui_UnitComNet.h"
 #include "ui_UnitMacAdr.h"
@@ -19,6 +20,14 @@
 #include <QTcpSocket>
 #include <QTextBlock>
 #include <QTimer>
+
+#ifdef Q_OS_WIN
+#  include <winsock2.h>
+using RawSocket = SOCKET;
+#else
+#  include <sys/socket.h>
+using RawSocket = int;
+#endif
 
 using testsupport::MessageBoxRecorder;
 using testsupport::TestForms;
@@ -79,6 +88,16 @@ private:
     QTcpSocket *m_socket = nullptr;
     QByteArray m_received;
     int m_connections = 0;
+};
+
+// A device end that keeps its accepted connection out of Qt's hands, to read it itself.
+class RawPeer : public QTcpServer
+{
+public:
+    qintptr accepted = -1;
+
+protected:
+    void incomingConnection(qintptr socket) override { accepted = socket; }
 };
 
 core::DeviceLink &link()
@@ -163,6 +182,7 @@ private Q_SLOTS:
     void connectButtonUsesEditedFields();
     void disconnectButton();
     void setDeviceAddressLeavesTheOpenConnection();
+    void programEndClosesTheConnectionInOrder();
 
     void sendListGoesOutAsOneBlock();
     void sendListNeedsAddressAndConnection();
@@ -701,6 +721,23 @@ void TestLink::setDeviceAddressLeavesTheOpenConnection()
     link().SendCommand(QByteArray("ReqVer\r"));
     QVERIFY(peer.waitReceived(7));
     QCOMPARE(peer.connections(), 1);
+}
+
+// The windows go with the connection open: the device sees it end in order, as when the system
+// releases a program's socket, not reset.
+void TestLink::programEndClosesTheConnectionInOrder()
+{
+    RawPeer peer;
+    QVERIFY(peer.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    aim(QStringLiteral("127.0.0.1"), peer.serverPort());
+    QVERIFY(FormComNet->ConnectLink());
+    QVERIFY(waitFor([&peer] { return peer.accepted >= 0; }, 10000));
+    m_forms.reset();
+    QVERIFY(waitFor([&peer] { return platform::SocketHasInput(peer.accepted); }, 10000));
+    char byte = 0;
+    // The end of the stream, not an error.
+    QCOMPARE(static_cast<int>(::recv(static_cast<RawSocket>(peer.accepted), &byte, 1, 0)), 0);
+    QTcpSocket().setSocketDescriptor(peer.accepted); // closed with it
 }
 
 void TestLink::sendListGoesOutAsOneBlock()

@@ -43,8 +43,14 @@ DeviceLink::DeviceLink(QObject *parent) : QObject(parent), m_connectTimer(this),
 
 DeviceLink::~DeviceLink()
 {
-    // Nothing is sent on the way out; the device sees the connection reset.
-    Abort();
+    // Nothing is closed on purpose at the end: the socket goes as the system releases a
+    // program's sockets, in order, after what was handed to it. Only Abort() resets.
+    if (m_pending)
+        disconnect(m_pending, nullptr, this, nullptr);
+    if (m_socket) {
+        disconnect(m_socket, nullptr, this, nullptr);
+        m_socket->flush();
+    }
 }
 
 void DeviceLink::SetAddress(const QString &address)
