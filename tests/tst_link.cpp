@@ -396,8 +396,12 @@ void TestLink::sendWithoutConnectionSendsNothing()
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QCOMPARE(link().SendCommand(QByteArray("ReqVer\r")), 7);
     QVERIFY(!link().IsPolling());
-    QTest::qWait(50);
-    QCOMPARE(peer.connections(), 0);
+    // The next connection is the peer's first, and the next command the first thing it gets.
+    QVERIFY(FormComNet->ConnectLink());
+    QCOMPARE(link().SendCommand(QByteArray("ReqMAC_ADR\r")), 11);
+    QVERIFY(peer.waitReceived(11));
+    QCOMPARE(peer.takeReceived(), QByteArray("ReqMAC_ADR\r"));
+    QCOMPARE(peer.connections(), 1);
 }
 
 void TestLink::startPollingDoesNotRestartTheTimer()
@@ -410,8 +414,8 @@ void TestLink::startPollingDoesNotRestartTheTimer()
     QVERIFY(link().IsPolling());
     QCOMPARE(FormComNet->StatusText(), QStringLiteral("before"));
 
-    // Enabling polling again and again must not put off the tick that notices a closed
-    // connection.
+    // Enabling polling again and again, more often than the 100 ms tick, must not put off the
+    // tick that notices a closed connection.
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
@@ -498,7 +502,8 @@ void TestLink::longLineIsReceivedInChunks()
         mac += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     mac.truncate(10 * 1024);
     const QByteArray line = "ACK_REQ_MAC:" + mac + "\r\n";
-    // Sent while receiving is off: it waits in the socket until receiving is enabled.
+    // Sent while receiving is off: it waits in the socket, two 100 ms ticks and more, until
+    // receiving is enabled.
     peer.send(line);
     QTest::qWait(200);
     QVERIFY(receives.isEmpty());
