@@ -103,31 +103,25 @@ QStringList expectedAddressTexts()
     return texts;
 }
 
-Read versionRead()
-{
-    return { [] { return FormUpdate->ui()->BtnRead; },
-             "ReqVer",
-             "ACK_REQ_VER:" + DeviceVersion,
-             [] {
-                 return QStringList{ versionText(), updateStatus() };
-             },
-             { QString::fromLatin1(DeviceVersion), QStringLiteral("Version Received") } };
-}
-
-Read addressesRead()
-{
-    return { [] { return FormMain->ui()->BtnRead; }, "ReqIP_ADR",
-             "ACK_REC_IP:" + DeviceAddresses.join(','),
-             [] { return addressTexts() << mainStatus(); },
-             expectedAddressTexts() << QStringLiteral("IP Address Received") };
-}
+const Read VersionRead = { [] { return FormUpdate->ui()->BtnRead; },
+                           "ReqVer",
+                           "ACK_REQ_VER:" + DeviceVersion,
+                           [] {
+                               return QStringList{ versionText(), updateStatus() };
+                           },
+                           { QString::fromLatin1(DeviceVersion),
+                             QStringLiteral("Version Received") } };
+const Read AddressesRead = { [] { return FormMain->ui()->BtnRead; }, "ReqIP_ADR",
+                             "ACK_REC_IP:" + DeviceAddresses.join(','),
+                             [] { return addressTexts() << mainStatus(); },
+                             expectedAddressTexts() << QStringLiteral("IP Address Received") };
 
 // One row per read, named after it.
 void addReadRows()
 {
     QTest::addColumn<Read>("read");
-    QTest::newRow("version") << versionRead();
-    QTest::newRow("addresses") << addressesRead();
+    QTest::newRow("version") << VersionRead;
+    QTest::newRow("addresses") << AddressesRead;
 }
 
 // The two ways a device ends a connection.
@@ -142,12 +136,13 @@ void addCloseModeRows()
 QByteArray imageBytes(qsizetype length, quint32 seed)
 {
     QByteArray image(length, Qt::Uninitialized);
+    char *bytes = image.data();
     quint32 x = seed | 1;
     for (qsizetype i = 0; i < length; ++i) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
-        image[i] = static_cast<char>(x >> 24);
+        bytes[i] = static_cast<char>(x >> 24);
     }
     return image;
 }
@@ -269,8 +264,7 @@ private Q_SLOTS:
     void readReplyInPieces();
     void downloadRepliesInPieces_data();
     void downloadRepliesInPieces();
-    void twoRepliesInOneSegment();
-    void unfinishedLineAfterTwoReplies();
+    void severalRepliesInOneSegment();
     void sizeAcknowledgementAndVersionInOneSegment();
     void garbageBeforeEveryReply_data();
     void garbageBeforeEveryReply();
@@ -304,8 +298,8 @@ private:
     void openUpdateWindow();
     bool loadImage(const QByteArray &image);
     bool read(const Read &read);
-    bool readVersion() { return read(versionRead()); }
-    bool readAddresses() { return read(addressesRead()); }
+    bool readVersion() { return read(VersionRead); }
+    bool readAddresses() { return read(AddressesRead); }
     bool connectByVersionRead();
     void prepareDownload(const QByteArray &image);
     bool startDownload();
@@ -315,7 +309,7 @@ private:
                                 const std::function<bool(const QByteArray &)> &send);
     bool answerTwoReadsWith(const QByteArray &segment);
     void holdAReadBehindABlockTheDeviceEnded();
-    void startCommandLikeDownload(int replyDelayMs = 0);
+    void startCommandLikeDownload(int unanswered = 0);
     void sendTheBlockWhileTheDeviceGoesAway(bool written);
     void verifyAfterTheDeviceWentAway(bool written);
     void verifyAfterConnectPressed(const QString &status, int blocksWritten);
@@ -558,19 +552,14 @@ bool sendInPieces(DeviceSimulator &device, const ReceiveLog &log, const QByteArr
                   int cutAt)
 {
     const QByteArray line = reply + "\r\n";
-    QList<qsizetype> ends;
-    for (qsizetype end = 1; cutAt == 0 && end < line.size(); ++end)
-        ends << end;
-    if (cutAt != 0)
-        ends << (cutAt > 0 ? cutAt : line.size() + cutAt);
-    qsizetype from = 0;
-    for (const qsizetype to : ends << line.size()) {
+    qsizetype to = cutAt == 0 ? 1 : (cutAt > 0 ? cutAt : line.size() + cutAt);
+    for (qsizetype from = 0; from < line.size();
+         from = to, to = cutAt == 0 ? to + 1 : line.size()) {
         const qsizetype receives = log.receives.size();
         if (!device.sendRaw(line.sliced(from, to - from))
             || !waitFor([&] { return log.receives.size() > receives; }, WaitMs)) {
             return false;
         }
-        from = to;
     }
     return true;
 }
@@ -597,8 +586,8 @@ void TestFaults::readReplyInPieces_data()
     QTest::addColumn<Read>("read");
     QTest::addColumn<int>("cutAt");
     for (const auto &[name, cutAt] : Cuts) {
-        QTest::addRow("version, %s", name) << versionRead() << cutAt;
-        QTest::addRow("addresses, %s", name) << addressesRead() << cutAt;
+        QTest::addRow("version, %s", name) << VersionRead << cutAt;
+        QTest::addRow("addresses, %s", name) << AddressesRead << cutAt;
     }
 }
 
@@ -664,22 +653,9 @@ bool TestFaults::answerTwoReadsWith(const QByteArray &segment)
             && versionText() == QLatin1String("3.10");
 }
 
-void TestFaults::twoRepliesInOneSegment()
-{
-    QVERIFY(connectByVersionRead());
-    ReceiveLog log;
-    const QByteArray segment =
-            "ACK_REQ_VER:3.10\r\nACK_REC_IP:" + DeviceAddresses.join(',') + "\r\n";
-    QVERIFY(answerTwoReadsWith(segment));
-    QCOMPARE(log.receives, QList<QByteArray>{ segment });
-    QCOMPARE(link().PendingReplyBytes(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!link().IsPolling(), WaitMs);
-    verifyAlive();
-}
-
-// Two whole replies and the start of a third in one segment: the unfinished line waits for its
-// end, and receiving goes on meanwhile.
-void TestFaults::unfinishedLineAfterTwoReplies()
+// Two whole replies and the start of a third in one segment: both are handled, the unfinished
+// line waits for its end, and receiving goes on until it is whole.
+void TestFaults::severalRepliesInOneSegment()
 {
     QVERIFY(connectByVersionRead());
     ReceiveLog log;
@@ -810,7 +786,7 @@ void TestFaults::overlongLineIsDroppedWithBoundedMemory()
     QCOMPARE(link().PendingReplyBytes(), 0);
     const QStringList shown = { replyHandled ? QStringLiteral("7.77") : QString(),
                                 replyHandled ? QStringLiteral("Version Received") : QString() };
-    QCOMPARE(versionRead().shown(), shown);
+    QCOMPARE(VersionRead.shown(), shown);
     QCOMPARE(m_device->receivedCommands(), QList<QByteArray>{ "ReqVer" });
     verifyAlive();
     QCOMPARE(m_boxes->count(), 0);
@@ -864,10 +840,10 @@ void TestFaults::deviceEndsTheConnectionInAReply_data()
 {
     QTest::addColumn<Read>("read");
     QTest::addColumn<CloseMode>("mode");
-    QTest::newRow("version, closed") << versionRead() << CloseMode::Graceful;
-    QTest::newRow("version, reset") << versionRead() << CloseMode::Reset;
-    QTest::newRow("addresses, closed") << addressesRead() << CloseMode::Graceful;
-    QTest::newRow("addresses, reset") << addressesRead() << CloseMode::Reset;
+    QTest::newRow("version, closed") << VersionRead << CloseMode::Graceful;
+    QTest::newRow("version, reset") << VersionRead << CloseMode::Reset;
+    QTest::newRow("addresses, closed") << AddressesRead << CloseMode::Graceful;
+    QTest::newRow("addresses, reset") << AddressesRead << CloseMode::Reset;
 }
 
 void TestFaults::deviceEndsTheConnectionInAReply()
@@ -968,14 +944,13 @@ void TestFaults::deviceGoesAwayInTheSizeAcknowledgement()
 }
 
 // "Connect" in the communication window during a download of two blocks of text that a device
-// reading them as commands would obey: a reply the device makes late would come on the old
-// connection, which is replaced first.
-void TestFaults::startCommandLikeDownload(int replyDelayMs)
+// reading them as commands would obey; the device leaves the first `unanswered` replies out.
+void TestFaults::startCommandLikeDownload(int unanswered)
 {
     m_image = commandLikeImage(0x20100);
     prepareDownload(m_image);
     m_connections = m_device->counters().connections;
-    m_device->setReplyDelay(replyDelayMs);
+    m_device->dropReplies(unanswered);
     QVERIFY(announce());
 }
 
@@ -1005,20 +980,11 @@ void TestFaults::verifyAfterConnectPressed(const QString &status, int blocksWrit
     QCOMPARE(m_boxes->count(), 1);
 }
 
-namespace {
-
-void pressConnect()
-{
-    FormComNet->ui()->SBtnLanConnect->click();
-}
-
-} // namespace
-
 void TestFaults::connectPressedWhileTheSizeIsAwaited()
 {
-    startCommandLikeDownload(1000);
-    QVERIFY(waitFor([this] { return m_device->receivedCommands().size() == 1; }, WaitMs));
-    pressConnect();
+    startCommandLikeDownload(1);
+    QVERIFY(waitFor([this] { return m_device->counters().repliesDropped == 1; }, WaitMs));
+    FormComNet->ui()->SBtnLanConnect->click();
     QVERIFY(tickToIdle(40) <= 33);
     verifyAfterConnectPressed(QStringLiteral("Error!!(Timeout)"), 0);
 }
@@ -1027,7 +993,7 @@ void TestFaults::connectPressedBeforeTheBlock()
 {
     startCommandLikeDownload();
     QVERIFY(tickWithReplies(3));
-    pressConnect();
+    FormComNet->ui()->SBtnLanConnect->click();
     tick(); // the block
     QVERIFY(tickToIdle(60) <= 53);
     verifyAfterConnectPressed(QStringLiteral("Error!!(Timeout)"), 0);
@@ -1037,10 +1003,10 @@ void TestFaults::connectPressedWhileTheResultIsAwaited()
 {
     startCommandLikeDownload();
     QVERIFY(tickWithReplies(3));
-    m_device->setReplyDelay(1000);
+    m_device->setBlockReply(0, QByteArray());
     tick(); // the block
     QVERIFY(waitFor([this] { return m_device->receivedBlocks().size() == 1; }, WaitMs));
-    pressConnect();
+    FormComNet->ui()->SBtnLanConnect->click();
     QVERIFY(tickToIdle(60) <= 53);
     verifyAfterConnectPressed(QStringLiteral("Error!!(Timeout)"), 1);
 }
@@ -1050,7 +1016,7 @@ void TestFaults::connectPressedBetweenTwoBlocks()
     startCommandLikeDownload();
     QVERIFY(tickWithReplies(5));
     QCOMPARE(updateStatus(), QStringLiteral("Update Complete"));
-    pressConnect();
+    FormComNet->ui()->SBtnLanConnect->click();
     QVERIFY(tickWithReplies());
     verifyAfterConnectPressed(QStringLiteral("Update Complete"), 2);
 }
@@ -1115,7 +1081,7 @@ void TestFaults::heldCommandNotSentWhileTheDeviceIsGone()
     QCOMPARE(linkStatus(),
              QStringLiteral("1 held command not sent: Error:connect(), Code = 10061"));
     QCOMPARE(updateStatus(), QStringLiteral("Error!!(Timeout)"));
-    QCOMPARE(addressesRead().shown(), QStringList(6, QString()));
+    QCOMPARE(AddressesRead.shown(), QStringList(6, QString()));
     QCOMPARE(m_device->receivedCommands(),
              QList<QByteArray>{ testsupport::AnnounceLine(MainArea, 0x100) });
     QVERIFY(m_device->receivedBlocks().isEmpty());
