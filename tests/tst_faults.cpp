@@ -470,11 +470,12 @@ void TestFaults::replyAgainstItsWait_data()
     QTest::addColumn<QString>("status");
 
     // The waits count steps of 100 ms, not time: 30 for the size acknowledgement, 50 for the
-    // result. A result 52 steps late comes after the stop.
+    // result. The stop follows two steps after a wait ran out.
     QTest::newRow("size acknowledgement in time for the 30th step")
             << 29 << 0 << QStringLiteral("Update Complete");
     QTest::newRow("result in time for the 50th step")
             << 0 << 49 << QStringLiteral("Update Complete");
+    QTest::newRow("result after the 50th step") << 0 << 50 << QStringLiteral("Error!!(Timeout)");
     QTest::newRow("result after the stop") << 0 << 52 << QStringLiteral("Error!!(Timeout)");
 }
 
