@@ -6,6 +6,7 @@
 #include "UnitMacAdr.h"
 #include "UnitMain.h"
 #include "UnitUpdate.h"
+#include "platform/SocketPoll.h"
 #include "platform/SocketReset.h"
 #include "ui_UnitComNet.h"
 #include "ui_UnitMacAdr.h"
@@ -19,6 +20,14 @@
 #include <QTcpSocket>
 #include <QTextBlock>
 #include <QTimer>
+
+#ifdef Q_OS_WIN
+#  include <winsock2.h>
+using RawSocket = SOCKET;
+#else
+#  include <sys/socket.h>
+using RawSocket = int;
+#endif
 
 using testsupport::MessageBoxRecorder;
 using testsupport::TestForms;
@@ -163,6 +172,7 @@ private Q_SLOTS:
     void connectButtonUsesEditedFields();
     void disconnectButton();
     void setDeviceAddressLeavesTheOpenConnection();
+    void programEndClosesTheConnectionInOrder();
 
     void sendListGoesOutAsOneBlock();
     void sendListNeedsAddressAndConnection();
@@ -376,8 +386,12 @@ void TestLink::sendWithoutConnectionSendsNothing()
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QCOMPARE(link().SendCommand(QByteArray("ReqVer\r")), 7);
     QVERIFY(!link().IsPolling());
-    QTest::qWait(50);
-    QCOMPARE(peer.connections(), 0);
+    // The next connection is the peer's first, and the next command the first thing it gets.
+    QVERIFY(FormComNet->ConnectLink());
+    QCOMPARE(link().SendCommand(QByteArray("ReqMAC_ADR\r")), 11);
+    QVERIFY(peer.waitReceived(11));
+    QCOMPARE(peer.takeReceived(), QByteArray("ReqMAC_ADR\r"));
+    QCOMPARE(peer.connections(), 1);
 }
 
 void TestLink::startPollingDoesNotRestartTheTimer()
@@ -390,8 +404,8 @@ void TestLink::startPollingDoesNotRestartTheTimer()
     QVERIFY(link().IsPolling());
     QCOMPARE(FormComNet->StatusText(), QStringLiteral("before"));
 
-    // Enabling polling again and again must not put off the tick that notices a closed
-    // connection.
+    // Enabling polling again and again, more often than the 100 ms tick, must not put off the
+    // tick that notices a closed connection.
     LoopbackPeer peer;
     aim(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(FormComNet->ConnectLink());
@@ -478,7 +492,8 @@ void TestLink::longLineIsReceivedInChunks()
         mac += "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     mac.truncate(10 * 1024);
     const QByteArray line = "ACK_REQ_MAC:" + mac + "\r\n";
-    // Sent while receiving is off: it waits in the socket until receiving is enabled.
+    // Sent while receiving is off: it waits in the socket, two 100 ms ticks and more, until
+    // receiving is enabled.
     peer.send(line);
     QTest::qWait(200);
     QVERIFY(receives.isEmpty());
@@ -701,6 +716,25 @@ void TestLink::setDeviceAddressLeavesTheOpenConnection()
     link().SendCommand(QByteArray("ReqVer\r"));
     QVERIFY(peer.waitReceived(7));
     QCOMPARE(peer.connections(), 1);
+}
+
+// The windows go with the connection open: the device sees it end in order, as when the system
+// releases a program's socket, not reset.
+void TestLink::programEndClosesTheConnectionInOrder()
+{
+    QTcpServer device;
+    QVERIFY(device.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    aim(QStringLiteral("127.0.0.1"), device.serverPort());
+    QVERIFY(FormComNet->ConnectLink());
+    QVERIFY(device.waitForNewConnection(10000));
+    // Read past Qt, with no event loop running: the end of the stream, or an error for a reset.
+    const qintptr end = device.nextPendingConnection()->socketDescriptor();
+    m_forms.reset();
+    for (int i = 0; i < 1000 && !platform::SocketHasInput(end); ++i)
+        QTest::qSleep(10);
+    char byte = 0;
+    const qint64 received = ::recv(static_cast<RawSocket>(end), &byte, 1, 0);
+    QCOMPARE(received, qint64(0));
 }
 
 void TestLink::sendListGoesOutAsOneBlock()

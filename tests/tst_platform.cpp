@@ -7,6 +7,7 @@
 #include "platform/Inet.h"
 #include "platform/ProgramPath.h"
 #include "platform/SocketErrors.h"
+#include "platform/SocketReset.h"
 
 #include <QClipboard>
 #include <QDeadlineTimer>
@@ -17,6 +18,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <optional>
@@ -230,7 +233,6 @@ private Q_SLOTS:
     void replyMessageNumberIsReserved();
     void sendReplyMessage_data();
     void sendReplyMessage();
-    void sendReplyMessageToNobody();
     void receiverExceptionDoesNotEscape();
 
     void typingStopsAtLimit_data();
@@ -472,58 +474,63 @@ void TestPlatform::connectGuard()
 
 // ---- Socket error codes --------------------------------------------------------------------
 
+namespace {
+
+// Brings `socket` to fail as the system makes it fail, against `peer` listening on loopback.
+struct Provocation
+{
+    void (*run)(QTcpServer &peer, QTcpSocket &socket) = nullptr;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Provocation)
+
 void TestPlatform::wsaErrorCode_data()
 {
-    QTest::addColumn<QAbstractSocket::SocketError>("error");
-    QTest::addColumn<QString>("errorString");
+    QTest::addColumn<Provocation>("provocation");
     QTest::addColumn<platform::SocketPhase>("phase");
+    QTest::addColumn<QAbstractSocket::SocketError>("error");
     QTest::addColumn<int>("expected");
 
     using S = QAbstractSocket;
-    const auto both = [](const char *name, S::SocketError error, const char *text, int connect,
-                         int established) {
-        QTest::addRow("%s, connecting", name)
-                << error << QString::fromLatin1(text) << platform::SocketPhase::Connect << connect;
-        QTest::addRow("%s, established", name) << error << QString::fromLatin1(text)
-                                               << platform::SocketPhase::Established << established;
-    };
-    both("refused", S::ConnectionRefusedError, "Connection refused", 10061, 10061);
-    both("remote host closed", S::RemoteHostClosedError, "The remote host closed the connection",
-         10054, 10054);
-    both("host not found", S::HostNotFoundError, "Host not found", 11001, 11001);
-    both("access", S::SocketAccessError, "Permission denied", 10013, 10013);
-    both("resource", S::SocketResourceError, "Out of resources", 10055, 10055);
-    both("time-out", S::SocketTimeoutError, "Socket operation timed out", 10060, 10060);
-    both("datagram too large", S::DatagramTooLargeError, "Datagram was too large to send", 10040,
-         10040);
-    both("network: timed out", S::NetworkError, "Connection timed out", 10060, 10060);
-    both("network: host unreachable", S::NetworkError, "Host unreachable", 10065, 10065);
-    both("network: network unreachable", S::NetworkError, "Network unreachable", 10051, 10051);
-    both("network: address in use", S::NetworkError, "Address already in use", 10048, 10048);
-    both("network: reset", S::NetworkError, "Connection reset by peer", 10054, 10054);
-    both("network: other text", S::NetworkError, "Unknown error", 10050, 10053);
-    both("network: no text", S::NetworkError, "", 10050, 10053);
-    both("address in use", S::AddressInUseError, "Address already in use", 10048, 10048);
-    both("address not available", S::SocketAddressNotAvailableError, "The address is not available",
-         10049, 10049);
-    both("unsupported", S::UnsupportedSocketOperationError, "Operation not supported", 10045,
-         10045);
-    both("unfinished", S::UnfinishedSocketOperationError, "Operation in progress", 10035, 10035);
-    both("temporary", S::TemporaryError, "Try again", 10035, 10035);
-    both("operation", S::OperationError, "Operation on socket is not supported", 10022, 10056);
-    both("proxy refused", S::ProxyConnectionRefusedError, "Proxy refused", 10050, 10053);
-    both("proxy time-out", S::ProxyConnectionTimeoutError, "Proxy timed out", 10050, 10053);
-    both("TLS handshake", S::SslHandshakeFailedError, "Handshake failed", 10050, 10053);
-    both("unknown", S::UnknownSocketError, "Unknown error", 10050, 10053);
+    using P = platform::SocketPhase;
+    QTest::newRow("refused") << Provocation{ [](QTcpServer &peer, QTcpSocket &socket) {
+        const quint16 port = peer.serverPort();
+        peer.close();
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.waitForConnected(10000);
+    } } << P::Connect << S::ConnectionRefusedError
+                             << 10061;
+    QTest::newRow("local address in use") << Provocation{ [](QTcpServer &peer, QTcpSocket &socket) {
+        socket.bind(QHostAddress::LocalHost, peer.serverPort(), S::DontShareAddress);
+    } } << P::Connect << S::AddressInUseError
+                                          << 10048;
+    QTest::newRow("reset by the peer") << Provocation{ [](QTcpServer &peer, QTcpSocket &socket) {
+        socket.connectToHost(QHostAddress::LocalHost, peer.serverPort());
+        if (socket.waitForConnected(10000) && peer.waitForNewConnection(10000)) {
+            QTcpSocket *accepted = peer.nextPendingConnection();
+            platform::SetResetOnClose(accepted->socketDescriptor());
+            accepted->abort();
+            socket.waitForReadyRead(10000);
+        }
+    } } << P::Established << S::RemoteHostClosedError
+                                       << 10054;
 }
 
 void TestPlatform::wsaErrorCode()
 {
-    QFETCH(QAbstractSocket::SocketError, error);
-    QFETCH(QString, errorString);
+    QFETCH(Provocation, provocation);
     QFETCH(platform::SocketPhase, phase);
+    QFETCH(QAbstractSocket::SocketError, error);
     QFETCH(int, expected);
-    QCOMPARE(platform::WsaErrorCode(error, errorString, phase), expected);
+
+    QTcpServer peer;
+    QVERIFY(peer.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket socket;
+    provocation.run(peer, socket);
+    QCOMPARE(socket.error(), error);
+    QCOMPARE(platform::WsaErrorCode(socket.error(), socket.errorString(), phase), expected);
 }
 
 // ---- Paths ---------------------------------------------------------------------------------
@@ -934,13 +941,6 @@ void TestPlatform::sendReplyMessage()
     // Nothing was queued for later either.
     QCoreApplication::processEvents();
     QCOMPARE(receiver.received, 1);
-}
-
-void TestPlatform::sendReplyMessageToNobody()
-{
-    MessageBoxRecorder boxes;
-    platform::SendReplyMessage(nullptr, 0, QByteArray("ACK_REQ_VER:1\n"));
-    QCOMPARE(boxes.count(), 0);
 }
 
 void TestPlatform::receiverExceptionDoesNotEscape()

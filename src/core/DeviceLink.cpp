@@ -43,8 +43,14 @@ DeviceLink::DeviceLink(QObject *parent) : QObject(parent), m_connectTimer(this),
 
 DeviceLink::~DeviceLink()
 {
-    // Nothing is sent on the way out; the device sees the connection reset.
-    Abort();
+    // Nothing is closed on purpose at the end: the socket goes as the system releases a
+    // program's sockets, in order, after what was handed to it. Only Abort() resets.
+    if (m_pending)
+        disconnect(m_pending, nullptr, this, nullptr);
+    if (m_socket) {
+        disconnect(m_socket, nullptr, this, nullptr);
+        m_socket->flush();
+    }
 }
 
 void DeviceLink::SetAddress(const QString &address)
@@ -325,11 +331,18 @@ void DeviceLink::SendHeldOnFreshConnection()
 {
     if (!m_heldSendQueued)
         return; // aborted meanwhile
-    m_heldSendQueued = false;
     // A block opened meanwhile: they go when that one is out.
-    if (m_commandHold || m_heldCommands.isEmpty())
+    if (m_commandHold || m_heldCommands.isEmpty()) {
+        m_heldSendQueued = false;
         return;
-    if (!m_socket && !ConnectWaiting()) {
+    }
+    // Still queued while connecting: a hold that ends inside the failure box (the download's
+    // stop, say) finds these commands under way and starts no second attempt for them.
+    const bool connected = m_socket || ConnectWaiting();
+    if (!m_heldSendQueued)
+        return; // aborted inside the box
+    m_heldSendQueued = false;
+    if (!connected) {
         // Reported once, by the failed connection; the status says what it cost.
         const int count = std::exchange(m_heldCount, 0);
         m_heldCommands.clear();

@@ -68,9 +68,9 @@ public:
     void CloseLink();
     // Forgets the recorded connection, closing it quietly, so that the next connect is a new one.
     void DropConnection();
-    // Ends everything at once: the connection is reset, so not even bytes already queued in the
-    // system reach the device; an attempt under way is given up and held commands are dropped.
-    // No status text.
+    // Ends everything at once (an interrupt): the connection is reset, so not even bytes already
+    // queued in the system reach the device; an attempt under way is given up and held commands
+    // are dropped. No status text. Destroying the link resets nothing.
     void Abort();
 
     // Writes a command in one call when a connection is recorded (held while a block is open)
@@ -168,8 +168,8 @@ private:
     bool m_commandHold = false;
     QByteArray m_heldCommands;
     int m_heldCount = 0;
-    // Held commands wait for a fresh connection, made once the current step is over; commands
-    // that come meanwhile queue behind them.
+    // Held commands wait for a fresh connection, made once the current step is over, and stay
+    // queued until that attempt is decided; commands that come meanwhile queue behind them.
     bool m_heldSendQueued = false;
     QString m_lastConnectFailure;
     // Counts the connections made, so a block's bytes go only where its announce went.
