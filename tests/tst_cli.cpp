@@ -6,12 +6,12 @@
 #include "support/Images.h"
 
 #include "Bytes.h"
-#include "Console.h"
-#include "Csv.h"
 #include "DeviceSimulator.h"
-#include "Options.h"
-#include "Output.h"
-#include "Tool.h"
+#include "app/Arguments.h"
+#include "app/Tool.h"
+#include "io/Console.h"
+#include "io/Csv.h"
+#include "io/Output.h"
 
 #include "platform/FileLock.h"
 #include "platform/Inet.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Options.h"
-#include "Request.h"
+#include "app/Arguments.h"
+#include "run/Outcome.h"
 
 #include <QDateTime>
 #include <QHash>

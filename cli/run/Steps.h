@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceJob.h"
+#include "run/DeviceJob.h"
 
 #include "core/DeviceSession.h"
 

@@ -1,11 +1,11 @@
-#include "Apply.h"
+#include "commands/Apply.h"
 
-#include "Commands.h"
-#include "Csv.h"
-#include "DeviceJob.h"
-#include "InputFile.h"
-#include "Options.h"
-#include "Steps.h"
+#include "commands/Command.h"
+#include "io/Csv.h"
+#include "run/DeviceJob.h"
+#include "io/InputFile.h"
+#include "app/Arguments.h"
+#include "run/Steps.h"
 
 #include "protocol/Commands.h"
 

@@ -1,4 +1,4 @@
-#include "DeviceLock.h"
+#include "run/DeviceLock.h"
 
 #include <QCoreApplication>
 #include <QDir>

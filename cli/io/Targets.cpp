@@ -1,6 +1,6 @@
-#include "Targets.h"
+#include "io/Targets.h"
 
-#include "InputFile.h"
+#include "io/InputFile.h"
 
 #include "core/LinkSettings.h"
 #include "platform/Inet.h"

@@ -1,7 +1,7 @@
-#include "Options.h"
+#include "app/Arguments.h"
 
-#include "Commands.h"
-#include "Report.h"
+#include "commands/Command.h"
+#include "report/Report.h"
 
 #include "platform/FileLock.h"
 

@@ -1,14 +1,14 @@
-#include "Report.h"
+#include "report/Report.h"
 
-#include "Commands.h"
-#include "Console.h"
-#include "Csv.h"
-#include "DeviceJob.h"
-#include "Events.h"
-#include "Fleet.h"
-#include "Output.h"
-#include "Progress.h"
-#include "Trace.h"
+#include "commands/Command.h"
+#include "io/Console.h"
+#include "io/Csv.h"
+#include "run/DeviceJob.h"
+#include "report/EventsReport.h"
+#include "run/Fleet.h"
+#include "io/Output.h"
+#include "report/Progress.h"
+#include "report/Trace.h"
 
 #include <QCryptographicHash>
 #include <QFile>

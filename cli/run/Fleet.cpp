@@ -1,4 +1,4 @@
-#include "Fleet.h"
+#include "run/Fleet.h"
 
 #include <algorithm>
 

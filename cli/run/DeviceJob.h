@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Request.h"
+#include "run/Outcome.h"
 
 #include "core/DeviceSession.h"
 

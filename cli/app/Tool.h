@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Options.h"
+#include "app/Arguments.h"
 
 #include <QFile>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "InputFile.h"
+#include "io/InputFile.h"
 
 #include "platform/StreamRead.h"
 

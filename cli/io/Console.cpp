@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "io/Console.h"
 
 #include <QByteArray>
 

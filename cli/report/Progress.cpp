@@ -1,9 +1,9 @@
-#include "Progress.h"
+#include "report/Progress.h"
 
-#include "Console.h"
+#include "io/Console.h"
 
-#include "DeviceJob.h"
-#include "Output.h"
+#include "run/DeviceJob.h"
+#include "io/Output.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DeviceJob.h"
-#include "Request.h"
+#include "run/DeviceJob.h"
+#include "run/Outcome.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
-#include "Output.h"
+#include "io/Output.h"
 
-#include "Console.h"
+#include "io/Console.h"
 
 #include <cerrno>
 #include <cstring>

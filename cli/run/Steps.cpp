@@ -1,6 +1,6 @@
-#include "Steps.h"
+#include "run/Steps.h"
 
-#include "Console.h"
+#include "io/Console.h"
 
 #include "protocol/Commands.h"
 #include "platform/SocketErrors.h"

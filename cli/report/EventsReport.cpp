@@ -1,7 +1,7 @@
-#include "Events.h"
+#include "report/EventsReport.h"
 
-#include "DeviceJob.h"
-#include "Output.h"
+#include "run/DeviceJob.h"
+#include "io/Output.h"
 
 #include "protocol/Commands.h"
 

@@ -1,9 +1,9 @@
-#include "DeviceJob.h"
+#include "run/DeviceJob.h"
 
-#include "Commands.h"
-#include "Console.h"
-#include "DeviceLock.h"
-#include "Steps.h"
+#include "commands/Command.h"
+#include "io/Console.h"
+#include "run/DeviceLock.h"
+#include "run/Steps.h"
 
 #include "platform/FileLock.h"
 #include "platform/SocketErrors.h"

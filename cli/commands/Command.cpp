@@ -1,10 +1,10 @@
-#include "Commands.h"
+#include "commands/Command.h"
 
-#include "Apply.h"
-#include "Console.h"
-#include "DeviceJob.h"
-#include "Options.h"
-#include "Steps.h"
+#include "commands/Apply.h"
+#include "io/Console.h"
+#include "run/DeviceJob.h"
+#include "app/Arguments.h"
+#include "run/Steps.h"
 
 #include "download/FirmwareImage.h"
 #include "platform/Inet.h"

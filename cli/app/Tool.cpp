@@ -1,8 +1,8 @@
-#include "Tool.h"
+#include "app/Tool.h"
 
-#include "Fleet.h"
-#include "Output.h"
-#include "Report.h"
+#include "run/Fleet.h"
+#include "io/Output.h"
+#include "report/Report.h"
 
 #include "platform/StreamRead.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Targets.h"
+#include "io/Targets.h"
 
 #include "core/DeviceSession.h"
 #include "download/FirmwareImage.h"

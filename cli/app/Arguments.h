@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Request.h"
-#include "Targets.h"
+#include "run/Outcome.h"
+#include "io/Targets.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "Trace.h"
+#include "report/Trace.h"
 
-#include "Console.h"
-#include "DeviceJob.h"
+#include "io/Console.h"
+#include "run/DeviceJob.h"
 
 #include "protocol/Commands.h"
 

@@ -1,6 +1,6 @@
-#include "Csv.h"
+#include "io/Csv.h"
 
-#include "Commands.h"
+#include "commands/Command.h"
 
 namespace cli {
 
