@@ -7,7 +7,7 @@
 
 #include "Bytes.h"
 #include "DeviceSimulator.h"
-#include "app/Arguments.h"
+#include "app/Help.h"
 #include "app/Tool.h"
 #include "io/Console.h"
 #include "io/Csv.h"

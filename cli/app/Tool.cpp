@@ -1,18 +1,13 @@
 #include "app/Tool.h"
 
-#include "run/Fleet.h"
+#include "app/Help.h"
 #include "io/Output.h"
 #include "report/Report.h"
+#include "run/Fleet.h"
 
 #include "platform/StreamRead.h"
 
 namespace cli {
-
-namespace {
-
-const QString ToolVersion = QStringLiteral(QLT36_VERSION);
-
-} // namespace
 
 Tool::Tool(Output &output, QObject *parent) : QObject(parent), m_output(output)
 {
@@ -34,9 +29,11 @@ bool Tool::Prepare(const QStringList &arguments, const QString &programFolder)
         m_exitStatus = ExitUsage;
         return false;
     }
-    if (parsed.invocation.help || parsed.invocation.version) {
-        m_output.Out(parsed.invocation.help ? HelpText()
-                                            : QStringLiteral("ql-t36-cli %1\n").arg(ToolVersion));
+    const Invocation &asked = parsed.invocation;
+    if (asked.help || asked.version || !asked.helpFormat.isEmpty()) {
+        m_output.Out(asked.help              ? HelpText()
+                             : asked.version ? QStringLiteral("ql-t36-cli %1\n").arg(ToolVersion())
+                                             : HelpDocument(asked.helpFormat));
         m_exitStatus = m_output.Failure().isEmpty() ? ExitOk : ExitFailed;
         return false;
     }
@@ -63,7 +60,7 @@ bool Tool::Prepare(const QStringList &arguments, const QString &programFolder)
 void Tool::Finish(const QList<Outcome> &outcomes)
 {
     m_report->Conclude(outcomes, m_signalNumber);
-    m_exitStatus = Report::ExitStatus(m_invocation, outcomes, m_signalNumber);
+    m_exitStatus = cli::ExitStatus(m_invocation.search, outcomes, m_signalNumber);
     if (!m_output.Failure().isEmpty()) {
         // Said where it may still be seen.
         m_output.Err(QStringLiteral("ql-t36-cli: cannot write to %1\n").arg(m_output.Failure()));
@@ -74,8 +71,16 @@ void Tool::Finish(const QList<Outcome> &outcomes)
 
 void Tool::Start()
 {
-    m_report = std::make_unique<Report>(m_invocation, m_output, m_log.get());
-    if (m_invocation.sendNothing && m_signalNumber == 0) {
+    const Report::Mode mode = m_invocation.json ? Report::Mode::Json
+            : m_invocation.csv                  ? Report::Mode::Csv
+            : m_invocation.events               ? Report::Mode::Events
+                                                : Report::Mode::Human;
+    const RunFacts run{ m_invocation.commandName, m_invocation.targets, m_invocation.search,
+                        m_invocation.job, m_invocation.fleet };
+    const Command &command = *m_invocation.command;
+    m_report =
+            std::make_unique<Report>(run, command, mode, m_invocation.trace, m_output, m_log.get());
+    if (command.SendsNothing() && m_signalNumber == 0) {
         // The plan, as every device would get it.
         QList<Outcome> planned;
         for (const Target &target : std::as_const(m_invocation.targets)) {
@@ -88,8 +93,11 @@ void Tool::Start()
         Finish(planned);
         return;
     }
-    m_fleet =
-            std::make_unique<Fleet>(m_invocation.targets, m_invocation.request, m_invocation.jobs);
+    // The jobs know no command: each is given the command's plan.
+    const std::shared_ptr<const Command> planner = m_invocation.command;
+    m_fleet = std::make_unique<Fleet>(
+            m_invocation.targets, [planner](DeviceJob &job) { planner->Plan(job); },
+            m_invocation.job, m_invocation.fleet);
     m_report->Watch(*m_fleet);
     connect(m_fleet.get(), &Fleet::finished, this, [this] { Finish(m_fleet->Outcomes()); });
     // A signal came while the command line was still being read: no device is contacted.

@@ -1,10 +1,9 @@
-#include "commands/Apply.h"
+// apply: a planned configuration, one CSV row per device, brought about device by device.
 
-#include "commands/Command.h"
-#include "io/Csv.h"
-#include "run/DeviceJob.h"
-#include "io/InputFile.h"
-#include "app/Arguments.h"
+#include "commands/Commands.h"
+#include "commands/Fields.h"
+#include "commands/PlanFile.h"
+#include "commands/Values.h"
 #include "run/Steps.h"
 
 #include "protocol/Commands.h"
@@ -18,33 +17,7 @@
 
 namespace cli {
 
-const QStringList PlanColumns{ QStringLiteral("ip"), QStringLiteral("dp310"),
-                               QStringLiteral("mask"), QStringLiteral("gateway"),
-                               QStringLiteral("multicast") };
-
 namespace {
-
-// Far beyond any site's plan; a device that never ends (/dev/zero) is not read forever.
-constexpr qint64 MaxPlanBytes = 16 * 1024 * 1024;
-
-const QString DeviceColumn = QStringLiteral("device");
-const QString MacColumn = QStringLiteral("mac");
-// What inventory writes beside the plan's columns; read and left alone.
-const QString VersionColumn = QStringLiteral("version");
-
-// Blanks around a cell go, as any CSV reader drops them; other control characters stay, to be
-// refused with the value.
-QString Trimmed(const QString &cell)
-{
-    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    qsizetype from = 0;
-    qsizetype to = cell.size();
-    while (from < to && blank(cell[from]))
-        ++from;
-    while (to > from && blank(cell[to - 1]))
-        --to;
-    return cell.sliced(from, to - from);
-}
 
 // "a", "a and b", "a, b and c".
 QString Listed(QStringList names)
@@ -129,11 +102,6 @@ std::optional<core::DeviceSession::Addresses> WholeSet(DeviceJob &job, const Pla
     return all;
 }
 
-QString Where(const QString &host, const DeviceJob &job)
-{
-    return host + QLatin1Char(':') + QString::number(job.Result().target.port);
-}
-
 void CheckReadBack(DeviceJob &job, const PlannedConfig &plan)
 {
     const QList<Outcome::Change> left = Differences(plan, job.Values());
@@ -149,8 +117,8 @@ void CheckReadBack(DeviceJob &job, const PlannedConfig &plan)
 }
 
 // The reads that check what was set, on the connection still open. A device that took a new IP
-// usually ends it (or goes quiet): then they are made once more on a new connection to `host`.
-QList<Step> ReadBack(const PlannedConfig &plan, bool addresses, bool mac, const QString &host,
+// usually ends it (or goes quiet): then they are made once more on a new connection to `at`.
+QList<Step> ReadBack(const PlannedConfig &plan, bool addresses, bool mac, const Target &at,
                      bool again = false)
 {
     QList<Step> reads;
@@ -162,13 +130,13 @@ QList<Step> ReadBack(const PlannedConfig &plan, bool addresses, bool mac, const 
         job.Fail(QStringLiteral("set, not read back: ") + why);
         return true;
     };
-    const auto elsewhere = [plan, addresses, mac, host, notReadBack](DeviceJob &job,
-                                                                     const QString &) {
+    const auto elsewhere = [plan, addresses, mac, at, notReadBack](DeviceJob &job,
+                                                                   const QString &) {
         core::DeviceLink &link = job.Session().Link();
         link.DropConnection();
-        link.SetAddress(host);
+        link.SetAddress(at.Host());
         job.WhenUnreachable(notReadBack);
-        job.Instead(QList<Step>{ steps::Connect() } + ReadBack(plan, addresses, mac, host, true));
+        job.Instead(QList<Step>{ steps::Connect() } + ReadBack(plan, addresses, mac, at, true));
         job.StepDone();
     };
     for (Step &read : reads) {
@@ -181,7 +149,7 @@ QList<Step> ReadBack(const PlannedConfig &plan, bool addresses, bool mac, const 
     return reads;
 }
 
-void Compare(DeviceJob &job, const PlannedConfig &plan)
+void Compare(DeviceJob &job, const PlannedConfig &plan, bool dryRun)
 {
     Outcome &values = job.Values();
     values.changes = Differences(plan, values);
@@ -189,7 +157,7 @@ void Compare(DeviceJob &job, const PlannedConfig &plan)
         job.Finish(QStringLiteral("unchanged"));
         return;
     }
-    if (job.Asked().dryRun) {
+    if (dryRun) {
         job.Finish(QStringLiteral("would change"));
         return;
     }
@@ -202,19 +170,19 @@ void Compare(DeviceJob &job, const PlannedConfig &plan)
     // The MAC first: a new IP may end the connection.
     if (mac)
         job.Then(steps::SetMac(*plan.mac, QStringLiteral("MAC Address Set Failed") + planned));
-    QString host = job.Session().Link().Address();
+    Target at = job.Result().target;
     if (addresses) {
         const bool moves = Touches(values.changes, PlanColumns.first());
         if (moves)
-            host = protocol::FromWire(*plan.addresses[0]);
+            at = *plan.at;
         // Taken, the device is at its new address, whatever the read-back finds.
         job.Then(steps::SetAddresses(*all, QStringLiteral("IP Address Set Failed") + planned,
-                                     [moves, host](DeviceJob &set) {
+                                     [moves, at](DeviceJob &set) {
                                          if (moves)
-                                             set.Values().movedTo = Where(host, set);
+                                             set.Values().movedTo = at.Label();
                                      }));
     }
-    for (Step &step : ReadBack(plan, addresses, mac, host))
+    for (Step &step : ReadBack(plan, addresses, mac, at))
         job.Then(std::move(step));
     job.StepDone();
 }
@@ -225,8 +193,8 @@ void Compare(DeviceJob &job, const PlannedConfig &plan)
 // nothing tells that it is the device meant.
 bool FindAtPlannedIp(DeviceJob &job, const PlannedConfig &plan, const QString &why)
 {
-    const QString at = Where(protocol::FromWire(*plan.addresses[0]), job);
-    job.Session().Link().SetAddress(protocol::FromWire(*plan.addresses[0]));
+    const QString at = plan.at->Label();
+    job.Session().Link().SetAddress(plan.at->Host());
     job.WhenUnreachable([why, at](DeviceJob &unreached, const QString &there) {
         unreached.Fail(QStringLiteral("%1; nor at %2: %3").arg(why, at, there));
         return true;
@@ -250,144 +218,6 @@ bool FindAtPlannedIp(DeviceJob &job, const PlannedConfig &plan, const QString &w
     return true;
 }
 
-} // namespace
-
-void ReadPlanFile(Invocation &invocation, const QString &path)
-{
-    const InputFile file = ReadInputFile(path, MaxPlanBytes);
-    if (file.signalNumber != 0) {
-        invocation.signalNumber = file.signalNumber; // the run ends as interrupted
-        return;
-    }
-    if (!file.error.isEmpty())
-        Fail(QStringLiteral("cannot read %1: %2").arg(path, file.error));
-    QString text = QString::fromUtf8(file.bytes);
-    if (text.startsWith(QChar(0xFEFF))) // as a spreadsheet may save it
-        text.remove(0, 1);
-    QString error;
-    const auto records = ParseCsv(text, &error);
-    if (!records)
-        Fail(QStringLiteral("%1: %2").arg(path, error));
-    if (records->isEmpty())
-        Fail(QStringLiteral("%1 has no header line").arg(path));
-
-    // Cells without their blanks, and without the empty ones a spreadsheet adds at the end of a
-    // line (past the named columns).
-    const auto cells = [](const CsvRecord &record, qsizetype named) {
-        QStringList trimmed;
-        for (const QString &cell : record.cells)
-            trimmed.append(Trimmed(cell));
-        while (trimmed.size() > named && trimmed.constLast().isEmpty())
-            trimmed.removeLast();
-        return trimmed;
-    };
-    // Columns by name, in any order.
-    const CsvRecord &header = records->first();
-    const QStringList names = cells(header, 0);
-    QHash<QString, qsizetype> column;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        const QString name = names[i].toLower();
-        if (name != DeviceColumn && name != MacColumn && name != VersionColumn
-            && !PlanColumns.contains(name))
-            Fail(QStringLiteral("%1:%2: unknown column \"%3\"")
-                         .arg(path)
-                         .arg(header.line)
-                         .arg(name));
-        if (column.contains(name))
-            Fail(QStringLiteral("%1:%2: column \"%3\" twice").arg(path).arg(header.line).arg(name));
-        column.insert(name, i);
-    }
-    for (const QString &name : QStringList{ DeviceColumn } + PlanColumns) {
-        if (!column.contains(name))
-            Fail(QStringLiteral("%1:%2: the header has no \"%3\" column")
-                         .arg(path)
-                         .arg(header.line)
-                         .arg(name));
-    }
-
-    QHash<QString, QString> plannedIps; // planned IP -> the device it is planned for
-    QHash<QString, QString> plannedMacs;
-    for (qsizetype r = 1; r < records->size(); ++r) {
-        const CsvRecord &record = records->at(r);
-        const QString where = QStringLiteral("%1:%2").arg(path).arg(record.line);
-        const QStringList row = cells(record, 0);
-        if (row.isEmpty()) // ",,,,,,": a line a spreadsheet left
-            continue;
-        if (row.size() > names.size() || record.cells.size() < names.size())
-            Fail(QStringLiteral("%1: %2 cells, the header has %3")
-                         .arg(where)
-                         .arg(std::max(row.size(), record.cells.size()))
-                         .arg(names.size()));
-        const auto cell = [&](const QString &name) { return row.value(column.value(name)); };
-        const std::optional<Target> target = ParseTarget(cell(DeviceColumn), &error);
-        if (!target)
-            Fail(QStringLiteral("%1: %2").arg(where, error));
-        const QString label = target->Label();
-        if (invocation.request.plans.contains(label))
-            Fail(QStringLiteral("%1: %2 is listed twice").arg(where, label));
-
-        PlannedConfig plan;
-        for (qsizetype i = 0; i < PlanColumns.size(); ++i) {
-            const QString value = cell(PlanColumns[i]);
-            if (!value.isEmpty()) // an empty cell leaves the value as it is
-                plan.addresses[static_cast<std::size_t>(i)] =
-                        AddressValue(value, where + QLatin1Char(' ') + PlanColumns[i]);
-        }
-        if (column.contains(MacColumn) && !cell(MacColumn).isEmpty())
-            plan.mac = MacValue(cell(MacColumn), where + QStringLiteral(" mac"));
-        // Two devices at one address would leave neither reachable.
-        const auto unique = [&](QHash<QString, QString> &planned, const QString &what,
-                                const QString &value) {
-            if (planned.contains(value))
-                Fail(QStringLiteral("%1: %2 %3 is planned for %4 too")
-                             .arg(where, what, value, planned.value(value)));
-            planned.insert(value, label);
-        };
-        if (plan.addresses[0])
-            unique(plannedIps, PlanColumns[0], protocol::FromWire(*plan.addresses[0]));
-        if (plan.mac)
-            unique(plannedMacs, MacColumn, protocol::FromWire(*plan.mac));
-        invocation.targets.append(*target);
-        invocation.request.plans.insert(label, plan);
-    }
-    if (invocation.targets.isEmpty())
-        Fail(QStringLiteral("%1 plans no device").arg(path));
-    // Nor at an address where another listed device is now: the order the devices are set in
-    // would decide whether two of them share it for a while.
-    for (const Target &target : std::as_const(invocation.targets)) {
-        const QString planned = plannedIps.key(target.Label());
-        for (const Target &other : std::as_const(invocation.targets)) {
-            if (!planned.isEmpty() && other.host == planned && !(other == target))
-                Fail(QStringLiteral("%1: ip %2 is planned for %3, but %4 is there now")
-                             .arg(path, planned, target.Label(), other.Label()));
-        }
-    }
-}
-
-void PlanApply(DeviceJob &job)
-{
-    const PlannedConfig plan = job.Asked().plans.value(job.Result().target.Label());
-    if (plan.addresses[0] && protocol::FromWire(*plan.addresses[0]) != job.Result().target.host)
-        job.WhenUnreachable([plan](DeviceJob &unreached, const QString &why) {
-            return FindAtPlannedIp(unreached, plan, why);
-        });
-    // The addresses are read in any case: they say where the device is.
-    job.Then(steps::ReadAddresses());
-    if (plan.mac)
-        job.Then(steps::ReadMac());
-    job.Then(steps::Check([plan](DeviceJob &compared) { Compare(compared, plan); }));
-}
-
-QString ApplyReportText(const Outcome &outcome)
-{
-    QString text = outcome.status;
-    if (!outcome.changes.isEmpty())
-        text += QStringLiteral(": ") + ChangeText(outcome.changes);
-    if (outcome.movedTo)
-        text += QStringLiteral("; now at ") + *outcome.movedTo;
-    return text;
-}
-
 const ResultField ChangesField{ QStringLiteral("changes"),
                                 QStringLiteral("\"changes\" ([{\"field\", \"was\", \"planned\"}])"),
                                 [](const Outcome &outcome) {
@@ -400,7 +230,7 @@ const ResultField ChangesField{ QStringLiteral("changes"),
                                     return QJsonValue(changes);
                                 },
                                 {},
-                                [](const Outcome &) { return QStringList(); } };
+                                NoCells };
 
 const ResultField MovedToField{
     QStringLiteral("movedTo"),
@@ -410,7 +240,95 @@ const ResultField MovedToField{
         return outcome.movedTo ? QJsonValue(*outcome.movedTo) : QJsonValue(QJsonValue::Null);
     },
     {},
-    [](const Outcome &) { return QStringList(); }
+    NoCells
 };
+
+// One device: read what the plan names, and if anything differs (and this is no dry run) set it:
+// the MAC, then the addresses in one command with those not planned as read (never one that
+// neither the plan nor the device gave), then read back, on a new connection to the device's new
+// address if the one open ends or goes quiet: "changed" only when the device now holds the plan.
+// A device not at its address is looked for at the IP planned for it, and only read there.
+class Apply final : public Command
+{
+public:
+    Apply()
+    {
+        m_definition.name = QStringLiteral("apply");
+        m_definition.arguments = { QStringLiteral("FILE") };
+        m_definition.options = { Documented(
+                Flag({ QStringLiteral("dry-run") },
+                     QStringLiteral("say per device what differs, sending only the reads"),
+                     [this](Invocation &) { m_dryRun = true; }),
+                QStringLiteral("Send only the reads.")) };
+        m_definition.help = QStringLiteral("bring each device of the CSV plan FILE "
+                                           "(device,%1[,mac]; see Plans) to it: read, set what "
+                                           "differs, read back; \"unchanged\", \"changed\" or "
+                                           "failed with what differs")
+                                    .arg(PlanColumns.join(QLatin1Char(',')));
+        m_definition.manual = QStringLiteral(
+                "Bring each device of the plan\n"
+                ".I FILE\n"
+                "to it (see PLANS): read its values; if they match, report \"unchanged\" and\n"
+                "send nothing; otherwise send what differs (the MAC first, then the addresses\n"
+                "in one command, all five, those not planned as read), read back and report\n"
+                "\"changed\" only when the device holds the plan, a failure naming what differs\n"
+                "otherwise.\n"
+                "With\n"
+                ".BR \\-\\-dry\\-run ,\n"
+                "only the reads are sent, and the report says what would change.");
+        m_definition.devices = CommandDef::Devices::File;
+        m_definition.sets = true;
+        m_definition.fields = { &AddressesField, &MacField, &ChangesField, &MovedToField,
+                                &LeftField };
+    }
+
+    void Prepare(Invocation &invocation, const QStringList &values) override
+    {
+        const PlanFile file = ReadPlanFile(values[0]);
+        if (file.signalNumber != 0)
+            invocation.signalNumber = file.signalNumber;
+        invocation.targets += file.targets;
+        m_plans = file.plans;
+    }
+
+    void Plan(DeviceJob &job) const override
+    {
+        const PlannedConfig plan = m_plans.value(job.Result().target.Label());
+        if (plan.at && plan.at->address != job.Result().target.address)
+            job.WhenUnreachable([plan](DeviceJob &unreached, const QString &why) {
+                return FindAtPlannedIp(unreached, plan, why);
+            });
+        // The addresses are read in any case: they say where the device is.
+        job.Then(steps::ReadAddresses());
+        if (plan.mac)
+            job.Then(steps::ReadMac());
+        job.Then(steps::Check([plan, dryRun = m_dryRun](DeviceJob &compared) {
+            Compare(compared, plan, dryRun);
+        }));
+    }
+
+    QString SuccessText(const Outcome &outcome) const override
+    {
+        QString text = outcome.status;
+        if (!outcome.changes.isEmpty())
+            text += QStringLiteral(": ") + ChangeText(outcome.changes);
+        if (outcome.movedTo)
+            text += QStringLiteral("; now at ") + *outcome.movedTo;
+        return text;
+    }
+
+    bool DryRun() const override { return m_dryRun; }
+
+private:
+    bool m_dryRun = false;
+    QHash<QString, PlannedConfig> m_plans; // by the device's label
+};
+
+} // namespace
+
+std::shared_ptr<Command> MakeApply()
+{
+    return std::make_shared<Apply>();
+}
 
 } // namespace cli

@@ -1,73 +1,53 @@
 #pragma once
 
-#include "run/Outcome.h"
+#include "commands/Option.h"
+#include "io/Targets.h"
+#include "report/CommandReport.h"
+#include "run/DeviceJob.h"
+#include "run/Fleet.h"
 
-#include <QJsonValue>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-#include <optional>
+#include <memory>
 
-// Everything the tool knows about its commands and options, one definition each: the parser,
-// the help text, the per-device action and the report are all read from here. A new command or
-// option is one more entry in these tables.
+// A command of the tool: its definition (what the parser, --help and the documents read), and,
+// once its values are read, the plan of each device's part and what it adds to the report. One
+// command family a file: Read, Set, Flash, Inventory, Apply, Scan; Commands.cpp lists them.
+// A command may use run/ (jobs and their steps), report/ (the fields it reports) and io/, never
+// app/; nothing below it knows a command.
 namespace cli {
 
-struct Invocation;
-class DeviceJob;
+class Command;
 
-// A command line that cannot run; thrown while it is read and turned into the usage error.
-struct UsageError
+// The command line, checked in full before any device is contacted: whatever is wrong with it
+// is a usage error, never a half-done run.
+struct Invocation
 {
-    QString text;
-};
-[[noreturn]] void Fail(const QString &text);
+    QString commandName; // as typed: "version", "set-mac", ...
+    std::shared_ptr<Command> command;
+    QList<Target> targets;
+    JobSettings job;
+    FleetSettings fleet;
+    bool json = false;
+    bool csv = false;
+    bool events = false;
+    bool trace = false;
+    QString logPath; // --log: the trace goes there too
+    // Looks for devices (scan, inventory --scan): see CommandDef::search.
+    bool search = false;
+    bool help = false;
+    bool version = false;
+    QString helpFormat; // the hidden --help-format: a document made from the definitions
 
-// What the window's address fields take.
-inline constexpr qsizetype AddressFieldLength = 15;
-
-// A value as the window would send it, or a usage error naming it by `name`: empty once
-// trimmed (the window would send nothing), longer than `maxLength`, or holding a control
-// character, which on the wire would end the command early and start another.
-QByteArray RequiredValue(const QString &value, const QString &name, qsizetype maxLength);
-// An IPv4 address, as set-addresses and a plan take it (a usage error otherwise): four decimal
-// numbers 0-255 within the window's field, blanks around it aside. It goes out in plain dotted
-// decimal, leading zeros dropped, since a device may read "010" as octal.
-QByteArray AddressValue(const QString &value, const QString &name);
-// A MAC address: twelve hexadecimal digits, or six pairs of them joined by "-" or ":". It goes
-// out as the twelve digits in upper case.
-QByteArray MacValue(const QString &value, const QString &name);
-// The same forms for what a device reported: nothing when it is no address.
-std::optional<QString> NormalAddress(const QString &text);
-std::optional<QString> NormalMac(const QString &text);
-
-struct OptionDef
-{
-    enum class Group { Devices, General };
-
-    QStringList names; // the short name (if any) first, the long one last: { "j", "jobs" }
-    QString valueName; // "N", "FILE"; empty for a flag
-    QString help; // with the option's limits and default
-    // Takes what was given (nothing for a flag, each value otherwise) into the invocation.
-    std::function<void(Invocation &, const QStringList &values)> apply;
-    Group group = Group::General;
-
-    QString LongName() const { return names.constLast(); }
-    // "-j, --jobs N"
-    QString Synopsis() const;
-};
-
-// One value a command reports for each device: its key in the JSON document (null when the
-// device did not give it) and its columns in CSV.
-struct ResultField
-{
-    QString name;
-    QString jsonHelp; // its JSON form as the help describes it
-    std::function<QJsonValue(const Outcome &)> json;
-    QStringList csvColumns;
-    std::function<QStringList(const Outcome &)> csv;
+    // The devices as given, resolved once the command is known.
+    QStringList deviceTexts;
+    QString devicesFile;
+    int connectTimeoutMs = 0; // --connect-timeout; 0: the command's own
+    // A termination signal that came while the command line was read (a blocking read of a
+    // pipe it names).
+    int signalNumber = 0;
 };
 
 struct CommandDef
@@ -83,9 +63,10 @@ struct CommandDef
     QString name;
     QStringList arguments; // the values after the command, by name: "IMAGE"
     QList<OptionDef> options; // those that go with this command only
-    QString help;
+    QString help; // its entry in --help
+    QString manual; // its entry in the manual page, in roff
     Devices devices = Devices::Given;
-    int connectTimeoutMs = DefaultConnectTimeoutMs;
+    int connectTimeoutMs = core::DeviceLink::DefaultConnectTimeoutMs;
     // Looks for devices: an address without one is no failure, and only those that answered
     // (gave their version) are listed.
     bool search = false;
@@ -95,19 +76,33 @@ struct CommandDef
     bool table = false;
     // Sets values on its devices: an interrupt says what it left each device as.
     bool sets = false;
-    // Reads the command's values (as many as `arguments`) into the invocation, after the
-    // options; throws UsageError.
-    std::function<void(Invocation &, const QStringList &values)> prepare;
-    // Lays out the steps of one device's part of the run.
-    std::function<void(DeviceJob &)> plan;
     QList<const ResultField *> fields;
-    // The report's text for a device that succeeded.
-    std::function<QString(const Outcome &)> reportText;
 };
 
-// In the order --help lists them.
-const QList<CommandDef> &Commands();
-const QList<OptionDef> &GlobalOptions();
-const CommandDef *FindCommand(const QString &name);
+// A command as one run uses it. Made afresh for each command line: its options and values are
+// read into it.
+class Command : public CommandReport
+{
+public:
+    const CommandDef &Definition() const { return m_definition; }
+
+    // Reads the command's values (as many as its arguments) after its options; throws
+    // UsageError.
+    virtual void Prepare(Invocation &invocation, const QStringList &values)
+    {
+        Q_UNUSED(invocation);
+        Q_UNUSED(values);
+    }
+    // Lays out the steps of one device's part of the run.
+    virtual void Plan(DeviceJob &job) const = 0;
+
+    const QList<const ResultField *> &Fields() const override { return m_definition.fields; }
+    bool Table() const override { return m_definition.table; }
+
+protected:
+    Command() = default;
+
+    CommandDef m_definition;
+};
 
 } // namespace cli

@@ -1,7 +1,5 @@
 #include "io/Csv.h"
 
-#include "commands/Command.h"
-
 namespace cli {
 
 namespace {
@@ -94,21 +92,6 @@ std::optional<QList<CsvRecord>> ParseCsv(QStringView text, QString *error)
         skipLineEnd();
     }
     return records;
-}
-
-QString CsvTable(const QList<const ResultField *> &fields, const QList<Outcome> &outcomes)
-{
-    QStringList header{ QStringLiteral("device") };
-    for (const ResultField *field : fields)
-        header += field->csvColumns;
-    QString table = CsvLine(header);
-    for (const Outcome &outcome : outcomes) {
-        QStringList row{ outcome.target.Label() };
-        for (const ResultField *field : fields)
-            row += field->csv(outcome);
-        table += CsvLine(row);
-    }
-    return table;
 }
 
 } // namespace cli

@@ -11,9 +11,6 @@
 // line ends in CR LF.
 namespace cli {
 
-struct Outcome;
-struct ResultField;
-
 QString CsvLine(const QStringList &cells);
 
 // One record of a CSV text, and the line it starts on.
@@ -27,8 +24,5 @@ struct CsvRecord
 // quotes and line breaks. A line that starts with # and a blank line are no records. Nothing,
 // with `error` saying where, when a quote is left open or text follows a closing quote.
 std::optional<QList<CsvRecord>> ParseCsv(QStringView text, QString *error);
-
-// A header line ("device" and each field's columns), then one line per outcome, in order.
-QString CsvTable(const QList<const ResultField *> &fields, const QList<Outcome> &outcomes);
 
 } // namespace cli

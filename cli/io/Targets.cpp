@@ -2,7 +2,6 @@
 
 #include "io/InputFile.h"
 
-#include "core/LinkSettings.h"
 #include "platform/Inet.h"
 
 #include <QHostAddress>
@@ -26,10 +25,20 @@ std::optional<Target> MakeTarget(const QString &host, const QString &port, QStri
         *error = QStringLiteral("\"%1\" is not a port from 1 to 65535").arg(port);
         return std::nullopt;
     }
-    return Target{ QHostAddress(*address).toString(), *number };
+    return Target{ *address, *number };
 }
 
 } // namespace
+
+QString Target::Host() const
+{
+    return QHostAddress(address).toString();
+}
+
+QString Target::Label() const
+{
+    return Host() + QLatin1Char(':') + QString::number(port);
+}
 
 std::optional<Target> ParseTarget(const QString &text, QString *error)
 {
@@ -107,7 +116,7 @@ std::optional<QList<Target>> ScanRange(const QString &range, quint16 port, QStri
     QList<Target> targets;
     targets.reserve(count);
     for (quint32 i = 0; i < count; ++i)
-        targets.append(Target{ QHostAddress(first + i).toString(), port });
+        targets.append(Target{ first + i, port });
     return targets;
 }
 

@@ -1,24 +1,36 @@
 #pragma once
 
+#include "core/LinkSettings.h"
+
 #include <QList>
 #include <QString>
 
 #include <optional>
 
 // Which devices a run talks to: "HOST[:PORT]" arguments, a devices file, a scan range, or the
-// settings file the windows read. Hosts are checked as strictly as the windows check them.
+// settings file the windows read. Hosts are checked as strictly as the windows check them, once:
+// a target holds the address as a number.
 namespace cli {
 
-inline constexpr quint16 DefaultPort = 2000;
+// The settings' default port, as a number.
+inline constexpr quint16 DefaultPort = [] {
+    quint16 port = 0;
+    for (const char *digit = core::DefaultPort; *digit != '\0'; ++digit)
+        port = static_cast<quint16>(port * 10 + (*digit - '0'));
+    return port;
+}();
 // A scan tries every address of its range, so the range is kept to what a run can try quickly.
 inline constexpr int MinScanPrefix = 22;
 
 struct Target
 {
-    QString host; // dotted decimal, leading zeros gone ("010" reads as ten)
+    quint32 address = 0; // IPv4, host order
     quint16 port = DefaultPort;
 
-    QString Label() const { return host + QLatin1Char(':') + QString::number(port); }
+    // Dotted decimal, leading zeros gone ("010" reads as ten).
+    QString Host() const;
+    // "HOST:PORT"
+    QString Label() const;
     bool operator==(const Target &other) const = default;
 };
 

@@ -1,12 +1,12 @@
-#include "report/EventsReport.h"
+#include "report/Sinks.h"
 
-#include "run/DeviceJob.h"
 #include "io/Output.h"
+#include "run/DeviceJob.h"
 
 #include "protocol/Commands.h"
 
-#include <QDateTime>
 #include <QJsonDocument>
+#include <QSet>
 
 namespace cli {
 
@@ -21,13 +21,62 @@ QString Text(const QByteArray &bytes)
     return protocol::FromWire(text);
 }
 
-} // namespace
+// --events: the run as JSON Lines on standard output while it goes, for a dashboard or a
+// window around the tool. Each line is one object with "seq" (from 1, across the whole run),
+// "time" (UTC, to the millisecond), "device" (HOST:PORT, null for the run's own) and "event":
+// "run start", "connect", "connect failed", "command", "reply", "block start", "block end",
+// "retry", "outcome" (a device's entry as in the JSON document) and "run end".
+class EventsReport final : public ReportSink
+{
+public:
+    EventsReport(const RunFacts &run, const CommandReport &command, Output &output)
+        : m_run(run), m_command(command), m_output(output)
+    {
+        Emit(QString(), QStringLiteral("run start"),
+             { { QStringLiteral("command"), run.commandName },
+               { QStringLiteral("devices"), run.targets.size() },
+               { QStringLiteral("toolVersion"), ToolVersion() },
+               { QStringLiteral("formatVersion"), FormatVersion },
+               { QStringLiteral("dryRun"), command.DryRun() } });
+    }
 
-void Events::Emit(const QString &device, const QString &event, QJsonObject fields)
+    void JobStarting(DeviceJob &job) override;
+
+    void DeviceFinished(const Outcome &outcome) override
+    {
+        m_told.insert(outcome.target.Label());
+        Emit(outcome.target.Label(), QStringLiteral("outcome"), DeviceEntry(m_command, outcome));
+    }
+
+    void Conclude(const QList<Outcome> &outcomes, int signalNumber) override
+    {
+        for (const Outcome &outcome : outcomes) {
+            if (!m_told.contains(outcome.target.Label()))
+                Emit(outcome.target.Label(), QStringLiteral("outcome"),
+                     DeviceEntry(m_command, outcome));
+        }
+        Emit(QString(), QStringLiteral("run end"),
+             { { QStringLiteral("ok"), CountOk(outcomes) },
+               { QStringLiteral("failed"), CountFailed(m_run.search, outcomes) },
+               { QStringLiteral("interrupted"), signalNumber != 0 },
+               { QStringLiteral("exitStatus"),
+                 ExitStatus(m_run.search, outcomes, signalNumber) } });
+    }
+
+private:
+    void Emit(const QString &device, const QString &event, QJsonObject fields = {});
+
+    const RunFacts &m_run;
+    const CommandReport &m_command;
+    Output &m_output;
+    qint64 m_sequence = 0;
+    QSet<QString> m_told; // whose outcome has been said
+};
+
+void EventsReport::Emit(const QString &device, const QString &event, QJsonObject fields)
 {
     fields.insert(QStringLiteral("seq"), ++m_sequence);
-    fields.insert(QStringLiteral("time"),
-                  QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    fields.insert(QStringLiteral("time"), TimeText(QDateTime::currentDateTimeUtc()));
     fields.insert(QStringLiteral("device"),
                   device.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(device));
     fields.insert(QStringLiteral("event"), event);
@@ -35,7 +84,7 @@ void Events::Emit(const QString &device, const QString &event, QJsonObject field
                  + QLatin1Char('\n'));
 }
 
-void Events::WatchJob(DeviceJob &job)
+void EventsReport::JobStarting(DeviceJob &job)
 {
     const QString device = job.Result().target.Label();
     core::DeviceSession &session = job.Session();
@@ -83,6 +132,14 @@ void Events::WatchJob(DeviceJob &job)
                 Emit(device, QStringLiteral("retry"),
                      { { QStringLiteral("why"), why }, { QStringLiteral("attempt"), attempt } });
             });
+}
+
+} // namespace
+
+std::unique_ptr<ReportSink> MakeEventsReport(const RunFacts &run, const CommandReport &command,
+                                             Output &output)
+{
+    return std::make_unique<EventsReport>(run, command, output);
 }
 
 } // namespace cli

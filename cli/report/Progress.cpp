@@ -1,9 +1,8 @@
 #include "report/Progress.h"
 
 #include "io/Console.h"
-
-#include "run/DeviceJob.h"
 #include "io/Output.h"
+#include "run/DeviceJob.h"
 
 #include <algorithm>
 

@@ -1,6 +1,5 @@
 #include "run/DeviceJob.h"
 
-#include "commands/Command.h"
 #include "io/Console.h"
 #include "run/DeviceLock.h"
 #include "run/Steps.h"
@@ -20,12 +19,6 @@ namespace {
 constexpr int FirstBackOffMs = 500;
 constexpr int MaxBackOffMs = 4000;
 
-// The download counts its waits in 100 ms ticks.
-int Ticks(int ms)
-{
-    return std::max(1, (ms + 99) / 100);
-}
-
 } // namespace
 
 QString WithCause(const QString &text, int code)
@@ -34,8 +27,12 @@ QString WithCause(const QString &text, int code)
     return cause.isEmpty() ? OneLine(text) : OneLine(text) + QStringLiteral(" (%1)").arg(cause);
 }
 
-DeviceJob::DeviceJob(const Target &target, const Request &request, QObject *parent)
-    : QObject(parent), m_request(request), m_replyTimer(this), m_backOffTimer(this)
+DeviceJob::DeviceJob(const Target &target, Plan plan, const JobSettings &settings, QObject *parent)
+    : QObject(parent),
+      m_plan(std::move(plan)),
+      m_settings(settings),
+      m_replyTimer(this),
+      m_backOffTimer(this)
 {
     m_outcome.target = target;
     m_replyTimer.setSingleShot(true);
@@ -51,8 +48,9 @@ void DeviceJob::ReplyTimedOut()
 {
     const QString awaited =
             m_answer.isEmpty() ? QStringLiteral("reply") : m_answer + QStringLiteral(" reply");
-    QString text =
-            QStringLiteral("no %1 within %2 s").arg(awaited).arg(m_request.replyTimeoutMs / 1000.0);
+    QString text = QStringLiteral("no %1 within %2 s")
+                           .arg(awaited)
+                           .arg(m_settings.replyTimeoutMs / 1000.0);
     // Lines that came but answered nothing tell a confused device from a silent one.
     if (m_ignoredLines == 1)
         text += QStringLiteral("; 1 other line received, see --trace");
@@ -104,11 +102,11 @@ void DeviceJob::Start()
     if (!taken.takenOver.isEmpty())
         Q_EMIT noted(taken.takenOver);
     DeviceLink &link = m_session.Link();
-    link.SetAddress(m_outcome.target.host);
+    // The link takes the address as the windows type it.
+    link.SetAddress(m_outcome.target.Host());
     link.SetPort(QString::number(m_outcome.target.port));
-    link.SetConnectTimeout(m_request.connectTimeoutMs);
+    link.SetConnectTimeout(m_settings.connectTimeoutMs);
     m_session.SetStrictReplies(true);
-    m_session.SetDownloadWaits(Ticks(m_request.sizeWaitMs), Ticks(m_request.resultWaitMs));
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
     connect(&m_session, &core::DeviceSession::blockSent, this, [this] { m_wroteBlock = true; });
     connect(&link, &DeviceLink::connected, this, [this] { m_unreachable = nullptr; });
@@ -134,14 +132,14 @@ void DeviceJob::Begin()
     m_answered = false;
     m_steps.clear();
     Then(steps::Connect());
-    m_request.command->plan(*this);
+    m_plan(*this);
     RunNext();
 }
 
 bool DeviceJob::Retry(const QString &why)
 {
     if (m_done || m_wroteBlock || m_setState != SetState::None
-        || m_outcome.attempts > m_request.retries)
+        || m_outcome.attempts > m_settings.retries)
         return false;
     const int attempt = m_outcome.attempts;
     EndStep();
@@ -199,7 +197,7 @@ void DeviceJob::RunNext()
     m_ignoredLines = 0;
     m_stepContext = new QObject(this);
     if (m_wait == Step::Wait::Reply)
-        m_replyTimer.start(m_request.replyTimeoutMs);
+        m_replyTimer.start(m_settings.replyTimeoutMs);
     const bool connected = m_session.Link().IsConnected();
     step.start(*this, m_stepContext);
     if (m_sets && connected && !m_done)
@@ -297,7 +295,7 @@ void DeviceJob::Interrupt()
                                    static_cast<long long>(block->written), block->length);
     }
     // A device a set may have reached is to be checked; one never set, not.
-    if (m_request.command != nullptr && m_request.command->sets) {
+    if (m_settings.sets) {
         switch (m_setState) {
         case SetState::None:
             m_outcome.left = QStringLiteral("untouched");

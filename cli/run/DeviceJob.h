@@ -2,6 +2,7 @@
 
 #include "run/Outcome.h"
 
+#include "core/DeviceLink.h"
 #include "core/DeviceSession.h"
 
 #include <QElapsedTimer>
@@ -19,6 +20,27 @@ class FileLock;
 namespace cli {
 
 class DeviceJob;
+
+inline constexpr int DefaultReplyTimeoutMs = 5000;
+inline constexpr int DefaultSettleMs = 100;
+
+// How a job talks to its device, whatever the command.
+struct JobSettings
+{
+    int connectTimeoutMs = core::DeviceLink::DefaultConnectTimeoutMs;
+    int replyTimeoutMs = DefaultReplyTimeoutMs;
+    // After connecting, what the device says before the first command is written is read and
+    // ignored for this long: a greeting or a stale reply sent within it is never taken for an
+    // answer. A line that comes later can be: see steps::ConfirmVersion().
+    int settleMs = DefaultSettleMs;
+    // Attempts after the first, while no block byte has been written.
+    int retries = 0;
+    // The plan sets values: an interrupt says what it left the device as.
+    bool sets = false;
+};
+
+// Lays out the steps of one device's part of the run, with Then().
+using Plan = std::function<void(DeviceJob &job)>;
 
 // One exchange of a device's part of the run, on the job's connection.
 struct Step
@@ -49,16 +71,17 @@ struct Step
 QString WithCause(const QString &text, int code);
 
 // One device's part of the run on its own session, under the device's lock: connect (never the
-// waiting form), let the connection settle, then the command's steps one after another on that
-// connection, and close. Replies are strict: only a line that answers what was written counts.
-// Everything it waits for is bounded: the connect by the link, a reply by the reply timer, a
-// flash by the download's own waits.
+// waiting form), let the connection settle, then the steps of its plan one after another on that
+// connection, and close. It knows no command: the plan is all it is given. Replies are strict:
+// only a line that answers what was written counts. Everything it waits for is bounded: the
+// connect by the link, a reply by the reply timer, a download by its own waits.
 class DeviceJob : public QObject
 {
     Q_OBJECT
 
 public:
-    DeviceJob(const Target &target, const Request &request, QObject *parent = nullptr);
+    DeviceJob(const Target &target, Plan plan, const JobSettings &settings,
+              QObject *parent = nullptr);
     ~DeviceJob() override;
 
     void Start();
@@ -70,14 +93,13 @@ public:
     // nothing else is said).
     void Forgo(const QString &status, const QString &why = QString());
 
-    bool IsDone() const { return m_done; }
     const Outcome &Result() const { return m_outcome; }
-    const Request &Asked() const { return m_request; }
+    const JobSettings &Settings() const { return m_settings; }
     core::DeviceSession &Session() { return m_session; }
     // Since Start(); 0 before it.
     double Seconds() const;
 
-    // For the command's plan and its steps.
+    // For the plan and its steps.
     void Then(Step step);
     Outcome &Values() { return m_outcome; }
     void StepDone();
@@ -120,7 +142,8 @@ private:
     void Unanswered(const QString &why);
     void End(bool ok, const QString &error, Ending how = Ending::Close);
 
-    Request m_request;
+    Plan m_plan;
+    JobSettings m_settings;
     core::DeviceSession m_session;
     std::unique_ptr<platform::FileLock> m_lock;
     QList<Step> m_steps; // still to run

@@ -50,8 +50,6 @@ QString Holder(const QByteArray &note)
     return holder;
 }
 
-} // namespace
-
 QString LockFolder()
 {
     const QString forTests = qEnvironmentVariable("QLT36_LOCK_DIR");
@@ -62,8 +60,10 @@ QString LockPath(const Target &target)
 {
     // No colon: the name must be a file name on Windows too.
     return QDir(LockFolder())
-            .filePath(QStringLiteral("%1-%2.lock").arg(target.host).arg(target.port));
+            .filePath(QStringLiteral("%1-%2.lock").arg(target.Host()).arg(target.port));
 }
+
+} // namespace
 
 DeviceLock LockDevice(const Target &target)
 {

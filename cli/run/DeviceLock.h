@@ -14,7 +14,9 @@ namespace cli {
 // with one session slot gives it to whoever connected last, cutting a flash under way. The lock
 // is a file per address and port in one folder for the whole host, whoever runs the tool and
 // with whatever environment, held for the whole of the device's part of the run. The system
-// releases it however the run ends, so a run that is gone never blocks the next one.
+// releases it however the run ends, so a run that is gone never blocks the next one. The folder
+// is the host's, or QLT36_LOCK_DIR where that is set (for tests, which must never meet a real
+// run on the host).
 struct DeviceLock
 {
     std::unique_ptr<platform::FileLock> lock; // held; null when it was not taken
@@ -23,10 +25,6 @@ struct DeviceLock
     QString takenOver; // in words, the note of a run that ended without releasing it
 };
 
-// The host's folder, or QLT36_LOCK_DIR where that is set (for tests, which must never meet a
-// real run on the host).
-QString LockFolder();
-QString LockPath(const Target &target);
 // Taken, with a note naming this run for whoever finds it busy.
 DeviceLock LockDevice(const Target &target);
 

@@ -4,14 +4,15 @@
 
 namespace cli {
 
-Fleet::Fleet(const QList<Target> &targets, const Request &request, int jobs, QObject *parent)
+Fleet::Fleet(const QList<Target> &targets, const Plan &plan, const JobSettings &settings,
+             const FleetSettings &fleet, QObject *parent)
     : QObject(parent),
-      m_limit(jobs),
-      m_maxFailures(request.maxFailures),
-      m_canaries(std::min<qsizetype>(request.canary, targets.size()))
+      m_limit(fleet.jobs),
+      m_maxFailures(fleet.maxFailures),
+      m_canaries(std::min<qsizetype>(fleet.canary, targets.size()))
 {
     for (const Target &target : targets) {
-        auto *job = new DeviceJob(target, request, this);
+        auto *job = new DeviceJob(target, plan, settings, this);
         // Queued: a job may end inside its own Start(), and the next one starts from the loop.
         connect(
                 job, &DeviceJob::finished, this, [this, job] { OnJobFinished(job); },

@@ -2,71 +2,15 @@
 
 #include "io/Targets.h"
 
-#include "core/DeviceSession.h"
-#include "download/FirmwareImage.h"
-
-#include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <array>
 #include <optional>
 
 namespace cli {
 
-struct CommandDef;
-
-inline constexpr int DefaultConnectTimeoutMs = 3000;
-inline constexpr int DefaultReplyTimeoutMs = 5000;
-inline constexpr int DefaultSettleMs = 100;
-inline constexpr int DefaultSizeWaitMs = download::DownloadSequence::SizeWaitTicks * 100;
-inline constexpr int DefaultResultWaitMs = download::DownloadSequence::ResultWaitTicks * 100;
-inline constexpr int DefaultVerifyDelayMs = 5000;
-
-// apply: what one device is to hold. A value left empty in the plan is left as it is.
-struct PlannedConfig
-{
-    std::array<std::optional<QByteArray>, 5> addresses; // in the window's order
-    std::optional<QByteArray> mac;
-};
-
-// What every device of the run is asked; the same for all of them.
-struct Request
-{
-    const CommandDef *command = nullptr;
-    core::DeviceSession::Addresses addresses; // set-addresses, as typed
-    QByteArray mac; // set-mac, as typed (the session upper-cases it)
-    QByteArray image; // flash: at most what the download can write
-    quint32 baseAddress = download::MainBaseAddress;
-    int connectTimeoutMs = DefaultConnectTimeoutMs;
-    int replyTimeoutMs = DefaultReplyTimeoutMs;
-    // After connecting, what the device says before the first command is written is read and
-    // ignored for this long: a greeting or a stale reply sent within it is never taken for an
-    // answer. A line that comes later can be: see steps::ConfirmVersion().
-    int settleMs = DefaultSettleMs;
-
-    // flash
-    int sizeWaitMs = DefaultSizeWaitMs;
-    int resultWaitMs = DefaultResultWaitMs;
-    std::optional<QString> skipVersion; // a device that runs it already is left alone
-    std::optional<QString> verifyVersion; // read on a new connection after the flash
-    int verifyDelayMs = DefaultVerifyDelayMs;
-    // Attempts after the first, while no block byte has been written.
-    int retries = 0;
-    // Once this many devices have failed no further one is started; 0: no limit.
-    int maxFailures = 0;
-    // The first this many devices are done before any other starts; the others only if all of
-    // them succeeded.
-    int canary = 0;
-    // flash: nothing is sent; apply: only the reads are.
-    bool dryRun = false;
-
-    // apply, by the device's label
-    QHash<QString, PlannedConfig> plans;
-};
-
+// A block of a download as the device answered it.
 struct BlockResult
 {
     quint32 address = 0;

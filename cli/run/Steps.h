@@ -6,8 +6,10 @@
 
 #include <QByteArray>
 
-// The exchanges a command's plan is made of; each sends one command (or one download) on the
-// job's connection and puts what the device answered into the job's outcome.
+#include <optional>
+
+// The exchanges that plans share; each sends one command on the job's connection and puts what
+// the device answered into the job's outcome. A command's own steps live with the command.
 namespace cli::steps {
 
 // Opens the job's connection and lets it settle; every plan begins with it.
@@ -18,9 +20,8 @@ Step Disconnect(int delayMs);
 // (or the job) itself.
 Step Check(std::function<void(DeviceJob &job)> check);
 
-Step ReadVersion();
-// Into the outcome's versionAfter.
-Step ReadVersionAfter();
+// Into the outcome's `into`: its version, or the version read after a flash.
+Step ReadVersion(std::optional<QString> Outcome::*into = &Outcome::version);
 // Reads the version once more, after its own command, and fails unless it is what `read` (just
 // read) holds. What arrives after the settle window cannot be told from an answer by order: a
 // line the device sent by itself passes for one answer, not for two that agree.
@@ -35,8 +36,5 @@ Step SetAddresses(const core::DeviceSession::Addresses &addresses,
                   std::function<void(DeviceJob &job)> accepted = {});
 Step SetMac(const QByteArray &mac,
             const QString &failure = QStringLiteral("MAC Address Set Failed"));
-// Fails with the first block the device did not accept. A first announce that got no size
-// acknowledgement is tried again on a new connection while the job has attempts left.
-Step Download(const QByteArray &image, quint32 baseAddress);
 
 } // namespace cli::steps
