@@ -54,10 +54,11 @@ std::shared_ptr<Command> MakeAddresses()
             "Read the five network addresses: the device's IP address, the DP\\-310's IP\n"
             "address, the subnet mask, the default gateway and the multicast address.");
     addresses.fields = { &AddressesField };
-    return std::make_shared<Read>(addresses, steps::ReadAddresses, [](const Outcome &outcome) {
-        return QStringLiteral("addresses ")
-                + outcome.addresses.value_or(QStringList()).join(QLatin1Char(' '));
-    });
+    return std::make_shared<Read>(
+            addresses, steps::ReadAddresses, [](const Outcome &outcome) -> QString {
+                return QStringLiteral("addresses ")
+                        + outcome.addresses.value_or(QStringList()).join(QLatin1Char(' '));
+            });
 }
 
 std::shared_ptr<Command> MakeMac()
@@ -67,7 +68,7 @@ std::shared_ptr<Command> MakeMac()
     mac.help = QStringLiteral("read the MAC address");
     mac.manual = QStringLiteral("Read the MAC address.");
     mac.fields = { &MacField };
-    return std::make_shared<Read>(mac, steps::ReadMac, [](const Outcome &outcome) {
+    return std::make_shared<Read>(mac, steps::ReadMac, [](const Outcome &outcome) -> QString {
         return QStringLiteral("mac ") + outcome.mac.value_or(QString());
     });
 }
