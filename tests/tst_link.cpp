@@ -153,6 +153,7 @@ private Q_SLOTS:
     void addressAndPortAreCheckedFirst();
     void noFailedSocketWhileTheBoxIsOpen();
     void sendWritesExactlyTheBytes();
+    void commandGoesOutBeforeTheRepaint();
     void sendWithoutConnectionSendsNothing();
     void startPollingDoesNotRestartTheTimer();
 
@@ -378,6 +379,18 @@ void TestLink::sendWritesExactlyTheBytes()
     QCOMPARE(link().SendCommand(block), static_cast<int>(block.size()));
     QVERIFY(peer.waitReceived(7 + block.size()));
     QCOMPARE(peer.takeReceived(), QByteArray("ReqVer\r") + block);
+}
+
+void TestLink::commandGoesOutBeforeTheRepaint()
+{
+    LoopbackPeer peer;
+    aim(QStringLiteral("127.0.0.1"), peer.port());
+    QVERIFY(FormComNet->ConnectLink());
+    // Posted events alone (repaints among them), with no word from the socket yet.
+    link().SendCommand(QByteArray("ReqVer\r"));
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(link().BytesToWrite(), 0);
+    QVERIFY(peer.waitReceived(7));
 }
 
 void TestLink::sendWithoutConnectionSendsNothing()

@@ -238,6 +238,11 @@ qint64 DeviceLink::Write(QByteArrayView bytes, int commands)
     const qint64 written = m_socket->write(bytes.data(), bytes.size());
     ++m_writeSerial;
     m_awaitedReplies += commands;
+    // Out as soon as this step is over, ahead of any repaint, rather than on the socket's next
+    // can-write notice: on Windows that notice is a round of window messages of its own, queued
+    // behind the repaint. Queued, so that a failing write is still reported from the event loop.
+    QMetaObject::invokeMethod(
+            m_socket, [socket = m_socket] { socket->flush(); }, Qt::QueuedConnection);
     return written;
 }
 
