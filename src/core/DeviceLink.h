@@ -49,8 +49,6 @@ public:
     // Where the next connection goes; a connection that is open is left alone.
     void SetAddress(const QString &address);
     void SetPort(const QString &port);
-    QString Address() const { return m_address; }
-    QString Port() const { return m_port; }
     // The bound on one connection attempt.
     void SetConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
 
