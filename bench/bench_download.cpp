@@ -143,8 +143,8 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    platform::Application app(argc, argv);
-    platform::RegisterReplyMessage();
+    gui::Application app(argc, argv);
+    gui::RegisterReplyMessage();
     testsupport::InstallLoopbackGuard();
 
     testsupport::MessageBoxRecorder boxes; // "Firmwear Update Start OK ?" is answered Yes
