@@ -327,8 +327,8 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    platform::Application app(argc, argv);
-    platform::RegisterReplyMessage();
+    gui::Application app(argc, argv);
+    gui::RegisterReplyMessage();
     testsupport::InstallLoopbackGuard();
     const bool realTimers = QCoreApplication::arguments().contains(QStringLiteral("--real-timers"));
     int result = 0;

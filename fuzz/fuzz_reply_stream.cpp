@@ -1,16 +1,19 @@
 // Reply lines as the link sees them: an arbitrary byte stream that TCP cuts at arbitrary points,
-// reassembled into lines and each line matched against the reply table.
+// reassembled into lines and each line matched against the reply table. The same pieces go
+// through the line assembler alone (with a small line limit, so short inputs reach the dropping
+// of over-long lines) and through the link's own receive path, without a socket.
 //
-// Input: one header byte (low 4 bits: number of cut points n; high 4 bits all set: feed the
-// stream one byte at a time instead), n cut points of two bytes each (big-endian, scaled to the
-// stream length), then the stream. Escapes in the stream let short inputs make lines as long as
-// the assembler keeps and longer: 0xFF 0x00 stands for one 0xFF; 0xFF k with k from 0xF8 to
-// 0xFF repeats the byte before it until the line so far has MaxLineLength - 4 + (k - 0xF8)
-// bytes, right at the limit; any other 0xFF k repeats the byte before it k * 512 times (an LF
-// only k times: thousands of empty lines teach nothing).
+// Input: one header byte (low 4 bits: number of cut points n; bits 4-6: the assembler's line
+// limit, 4 + 8 * value; bit 7: feed the stream one byte at a time instead), n cut points of two
+// bytes each (big-endian, scaled to the stream length), then the stream. Escapes in the stream
+// let short inputs make lines as long as the limit and longer: 0xFF 0x00 stands for one 0xFF;
+// 0xFF k with k from 0xF8 to 0xFF repeats the byte before it until the line so far has
+// limit - 4 + (k - 0xF8) bytes, right at the limit; any other 0xFF k repeats the byte before it
+// k times (an LF only 1 + k % 8 times: hundreds of empty lines teach nothing and cost time).
 
 #include "FuzzCheck.h"
 
+#include "core/DeviceLink.h"
 #include "protocol/Replies.h"
 
 #include <QByteArray>
@@ -26,9 +29,8 @@ namespace {
 using protocol::LineAssembler;
 using protocol::ReplyKind;
 
-constexpr qsizetype MaxLine = LineAssembler::MaxLineLength;
-constexpr qsizetype MaxStream = 3 * MaxLine;
-constexpr qsizetype MaxBytewise = 8 * 1024;
+constexpr qsizetype MaxStream = 256;
+constexpr qsizetype MaxBytewise = 32;
 
 // The reply table written out again, so that a change to the real one shows up here.
 struct KnownPrefix
@@ -48,7 +50,7 @@ constexpr std::array<KnownPrefix, 7> KnownPrefixes = { {
 
 // Hands the stream that `body` stands for to `append` as (count, byte) runs.
 template <typename Append>
-void expandInto(QByteArrayView body, Append &&append)
+void expandInto(QByteArrayView body, qsizetype limit, Append &&append)
 {
     qsizetype size = 0;
     qsizetype lineSize = 0;
@@ -60,10 +62,10 @@ void expandInto(QByteArrayView body, Append &&append)
             const auto count = static_cast<uchar>(body[++i]);
             if (count >= 0xF8) {
                 byte = last == '\n' ? 'x' : last;
-                run = std::max<qsizetype>(0, MaxLine - 4 + (count - 0xF8) - lineSize);
+                run = std::max<qsizetype>(0, limit - 4 + (count - 0xF8) - lineSize);
             } else if (count != 0) {
                 byte = last;
-                run = count * (byte == '\n' ? 1 : 512);
+                run = byte == '\n' ? 1 + (count & 7) : count;
             }
             run = std::min(run, MaxStream - size);
         }
@@ -74,55 +76,82 @@ void expandInto(QByteArrayView body, Append &&append)
     }
 }
 
-QByteArray expand(QByteArrayView body)
+// Buffers kept from one input to the next, so that an input allocates little beyond what the
+// code under test allocates itself.
+struct Scratch
 {
-    // Sized first: growing a stream of some 100 KiB step by step is what would cost the time.
-    qsizetype total = 0;
-    expandInto(body, [&total](qsizetype run, char) { total += run; });
     QByteArray stream;
-    stream.reserve(total);
-    expandInto(body, [&stream](qsizetype run, char byte) { stream.append(run, byte); });
-    return stream;
+    QByteArray kept;
+    std::vector<qsizetype> cuts;
+    std::vector<QByteArrayView> parts;
+    QList<QByteArray> lines;
+
+    Scratch()
+    {
+        stream.reserve(MaxStream);
+        kept.reserve(MaxStream);
+        cuts.reserve(MaxBytewise);
+        parts.reserve(MaxBytewise + 1);
+    }
+};
+
+void expand(QByteArrayView body, qsizetype limit, QByteArray &stream)
+{
+    stream.resize(0);
+    expandInto(body, limit, [&stream](qsizetype run, char byte) { stream.append(run, byte); });
 }
 
-// What the assembler must hand on, worked out over the whole stream at once: every LF-ended
-// line whose text before the LF fits MaxLine, in order; longer lines vanish whole.
-QList<QByteArray> expectedLines(QByteArrayView stream, qsizetype *tail)
+// Whether `lines` are what the assembler must hand on, worked out over the whole stream at once:
+// every LF-ended line whose text before the LF fits `limit`, in order; longer lines vanish
+// whole. Gives the size of the unfinished rest.
+qsizetype checkLines(const QList<QByteArray> &lines, QByteArrayView stream, qsizetype limit)
 {
-    QList<QByteArray> lines;
+    qsizetype next = 0;
     qsizetype start = 0;
     for (;;) {
         const qsizetype lf = stream.indexOf('\n', start);
         if (lf < 0)
             break;
-        if (lf - start <= MaxLine)
-            lines.append(stream.sliced(start, lf + 1 - start).toByteArray());
+        if (lf - start <= limit) {
+            FUZZ_CHECK(next < lines.size());
+            FUZZ_CHECK(lines[next++] == stream.sliced(start, lf + 1 - start));
+        }
         start = lf + 1;
     }
-    *tail = stream.size() - start;
-    return lines;
+    FUZZ_CHECK(next == lines.size());
+    return stream.size() - start;
 }
 
-QList<QByteArray> feed(LineAssembler &assembler, QByteArrayView stream,
-                       const std::vector<qsizetype> &cuts)
+// The stream cut into pieces at `cuts` (sorted; equal cuts give empty pieces).
+void cutInto(QByteArrayView stream, const std::vector<qsizetype> &cuts,
+             std::vector<QByteArrayView> &parts)
 {
-    QList<QByteArray> lines;
+    parts.clear();
     qsizetype start = 0;
     for (const qsizetype cut : cuts) {
-        lines += assembler.Feed(stream.sliced(start, cut - start));
-        FUZZ_CHECK(assembler.PendingSize() <= MaxLine);
+        parts.push_back(stream.sliced(start, cut - start));
         start = cut;
     }
-    lines += assembler.Feed(stream.sliced(start));
-    FUZZ_CHECK(assembler.PendingSize() <= MaxLine);
-    return lines;
+    parts.push_back(stream.sliced(start));
 }
 
-void checkAssemblerEnd(const LineAssembler &assembler, qsizetype tail)
+// Collects in `lines`, which keeps its room from input to input.
+void feed(LineAssembler &assembler, const std::vector<QByteArrayView> &parts, qsizetype limit,
+          QList<QByteArray> &lines)
+{
+    lines.clear();
+    for (const QByteArrayView part : parts) {
+        for (QByteArray &line : assembler.Feed(part))
+            lines.append(std::move(line));
+        FUZZ_CHECK(assembler.PendingSize() <= limit);
+    }
+}
+
+void checkAssemblerEnd(const LineAssembler &assembler, qsizetype tail, qsizetype limit)
 {
     // An unfinished line waits whole while it fits; beyond that it is being dropped.
     FUZZ_CHECK(assembler.HasPendingLine() == (tail > 0));
-    FUZZ_CHECK(assembler.PendingSize() == (tail <= MaxLine ? tail : 0));
+    FUZZ_CHECK(assembler.PendingSize() == (tail <= limit ? tail : 0));
 }
 
 // The dispatcher's rule: the text is cut at its first NUL, then before its first LF; the first
@@ -159,6 +188,90 @@ void checkReply(QByteArrayView text)
         FUZZ_CHECK(!line.contains(p->text));
 }
 
+void checkAssembler(QByteArrayView stream, const std::vector<QByteArrayView> &parts,
+                    qsizetype limit, QList<QByteArray> &lines)
+{
+    // However the stream is cut, exactly the lines that arrived whole and fit come out.
+    LineAssembler assembler(limit);
+    feed(assembler, parts, limit, lines);
+    const qsizetype tail = checkLines(lines, stream, limit);
+    checkAssemblerEnd(assembler, tail, limit);
+
+    for (const QByteArray &line : lines) {
+        FUZZ_CHECK(line.endsWith('\n'));
+        FUZZ_CHECK(line.indexOf('\n') == line.size() - 1);
+        FUZZ_CHECK(line.size() <= limit + 1);
+        checkReply(line);
+    }
+    // A received text is dispatched by its first line only.
+    checkReply(stream);
+
+    // After Clear() the assembler is as good as new, also in the middle of dropping a line: the
+    // next line comes out whole.
+    assembler.Clear();
+    FUZZ_CHECK(!assembler.HasPendingLine() && assembler.PendingSize() == 0);
+    const QList<QByteArray> next = assembler.Feed("\n");
+    FUZZ_CHECK(next.size() == 1 && next.front() == "\n");
+    lines.clear();
+}
+
+// One link for the whole run, with no connection: each input hands it its pieces as receives.
+// Its sink declines the lines of odd length, so that declining is seen to drop one line only.
+struct LinkUnderTest
+{
+    core::DeviceLink link;
+    int reports = 0;
+    QByteArray lastReport;
+    QList<QByteArray> lines;
+
+    LinkUnderTest()
+    {
+        QObject::connect(&link, &core::DeviceLink::received, [this](const QByteArray &text) {
+            ++reports;
+            lastReport = text;
+        });
+        link.SetLineSink([this](const QByteArray &line) {
+            lines.append(line);
+            return line.size() % 2 == 0;
+        });
+    }
+};
+
+// The link cuts each receive at its first NUL and skips a receive of a lone "0" unless a line is
+// unfinished; what is left is one stream of lines, all of which fit the link's limit here.
+void checkLink(const std::vector<QByteArrayView> &parts, QByteArray &kept)
+{
+    static LinkUnderTest test;
+    kept.resize(0);
+    for (const QByteArrayView part : parts) {
+        const qsizetype nul = part.indexOf('\0');
+        const QByteArrayView text = nul >= 0 ? part.first(nul) : part;
+        const bool unfinished = !kept.isEmpty() && !kept.endsWith('\n');
+        const qsizetype before = test.lines.size();
+        const int reportsBefore = test.reports;
+        // Bytes the link does not own, as a socket's read would not be either.
+        const bool taken =
+                test.link.TakeReceived(QByteArray::fromRawData(part.data(), part.size()));
+        FUZZ_CHECK(test.reports == reportsBefore + 1 && test.lastReport == text);
+        const bool anyDeclined =
+                std::any_of(test.lines.cbegin() + before, test.lines.cend(),
+                            [](const QByteArray &line) { return line.size() % 2 != 0; });
+        FUZZ_CHECK(taken == !anyDeclined);
+        if (text != "0" || unfinished)
+            kept += text;
+    }
+
+    const qsizetype tail = checkLines(test.lines, kept, LineAssembler::MaxLineLength);
+    FUZZ_CHECK(test.link.PendingReplyBytes() == tail);
+    // What waits is the unfinished line; dropping it leaves the link as it was before the input.
+    FUZZ_CHECK(test.link.DiscardReceived() == QByteArrayView(kept).last(tail));
+    FUZZ_CHECK(test.link.PendingReplyBytes() == 0);
+    // Nothing an input allocated outlives it, or libFuzzer would take it for a leak (the lists
+    // keep only their room).
+    test.lines.clear();
+    test.lastReport = QByteArray();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -168,12 +281,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const auto header = static_cast<uchar>(input[0]);
     const qsizetype cutCount = header & 0x0F;
-    const bool bytewise = (header & 0xF0) == 0xF0;
+    const qsizetype limit = 4 + 8 * ((header >> 4) & 0x07);
+    const bool bytewise = (header & 0x80) != 0;
     if (input.size() < 1 + 2 * cutCount)
         return 0;
-    const QByteArray stream = expand(input.sliced(1 + 2 * cutCount));
+    static Scratch scratch;
+    expand(input.sliced(1 + 2 * cutCount), limit, scratch.stream);
+    const QByteArrayView stream = scratch.stream;
 
-    std::vector<qsizetype> cuts;
+    std::vector<qsizetype> &cuts = scratch.cuts;
+    cuts.clear();
     if (bytewise && stream.size() <= MaxBytewise) {
         for (qsizetype i = 1; i < stream.size(); ++i)
             cuts.push_back(i);
@@ -186,35 +303,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         std::sort(cuts.begin(), cuts.end());
     }
+    cutInto(stream, cuts, scratch.parts);
 
-    qsizetype tail = 0;
-    const QList<QByteArray> expected = expectedLines(stream, &tail);
-
-    LineAssembler whole;
-    const QList<QByteArray> wholeLines = feed(whole, stream, {});
-    checkAssemblerEnd(whole, tail);
-
-    LineAssembler pieces;
-    const QList<QByteArray> pieceLines = feed(pieces, stream, cuts);
-    checkAssemblerEnd(pieces, tail);
-
-    // However the stream is cut, the same lines come out, and they are exactly the lines that
-    // arrived whole and fit.
-    FUZZ_CHECK(pieceLines == wholeLines);
-    FUZZ_CHECK(wholeLines == expected);
-
-    for (const QByteArray &line : wholeLines) {
-        FUZZ_CHECK(line.endsWith('\n'));
-        FUZZ_CHECK(line.indexOf('\n') == line.size() - 1);
-        FUZZ_CHECK(line.size() <= MaxLine + 1);
-        checkReply(line);
-    }
-    // A received text is dispatched by its first line only.
-    checkReply(stream);
-
-    // After Clear() the assembler is as good as new, also in the middle of dropping a line.
-    pieces.Clear();
-    FUZZ_CHECK(!pieces.HasPendingLine() && pieces.PendingSize() == 0);
-    FUZZ_CHECK(feed(pieces, stream, {}) == expected);
+    checkAssembler(stream, scratch.parts, limit, scratch.lines);
+    checkLink(scratch.parts, scratch.kept);
     return 0;
 }

@@ -55,11 +55,13 @@ command -v dpkg-shlibdeps > /dev/null || fail "'dpkg-shlibdeps' is missing (scri
 [ -f "$build/CPackConfig.cmake" ] || fail "$build is not a configured build tree"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ql-t36-smoke.XXXXXX")
+source "$here/../scripts/lib/session.sh"
 pids=()
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do kill -KILL "$pid" 2> /dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null || true; done
+    session_cleanup
     rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -550,22 +552,8 @@ done
 
 step "Installed tool through the launcher on a virtual display"
 if command -v Xvfb > /dev/null && command -v xdotool > /dev/null; then
-    display=""
-    for number in $(seq 140 199); do
-        [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ] && continue
-        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp > "$scratch/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        pids+=("$xvfb_pid")
-        for _ in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$number" ] && break
-            sleep 0.1
-        done
-        if alive "$xvfb_pid" && [ -e "/tmp/.X11-unix/X$number" ]; then
-            display=":$number"
-            break
-        fi
-    done
-    [ -n "$display" ] || fail "Xvfb did not start"
+    start_display 1024x768x24 || fail "Xvfb did not start"
+    display=$DISPLAY
 
     assert_loopback_settings "$root/usr/bin/ql-t36"
     log="$scratch/xvfb-tool.log"
@@ -591,8 +579,7 @@ if command -v Xvfb > /dev/null && command -v xdotool > /dev/null; then
     ok "main window shown, title '$shown'"
     stays_up "$pid" "ql-t36 (Xvfb)" "$log"
     end_with_signal "$pid" TERM "ql-t36 (Xvfb)"
-    kill "$xvfb_pid"
-    wait "$xvfb_pid" 2> /dev/null || true
+    session_cleanup
 else
     note "Xvfb or xdotool not installed: the window title was not checked on a display"
 fi

@@ -14,24 +14,11 @@ tool_dir="$root/build/release/src"
 tool="$tool_dir/ql-t36"
 sim="$root/build/release/sim/ql-t36-sim"
 shots="$root/screenshots"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-trap cleanup EXIT
+source scripts/lib/session.sh
 
-# The simulator on the first free loopback port of a small range.
-port=""
-for candidate in $(seq 20036 20099); do
-    "$sim" --listen "127.0.0.1:$candidate" > "$root/build/release/simulator.log" 2>&1 &
-    sim_pid=$!
-    sleep 0.5
-    if kill -0 "$sim_pid" 2>/dev/null; then
-        pids+=("$sim_pid"); port=$candidate; break
-    fi
-done
-[ -n "$port" ] || { echo "run.sh: no free loopback port for the simulator" >&2; exit 1; }
+# The simulator on loopback, on a port it picks itself.
+start_simulator "$root/build/release/simulator.log" "$sim"
+port=$SIM_PORT
 echo "Simulator listening on 127.0.0.1:$port (log: build/release/simulator.log)"
 
 # The tool reads its settings from the folder it lives in.
@@ -45,14 +32,10 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 # No display: a virtual one, a short demo, screenshots.
-display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
-pids+=("$!")
-export DISPLAY="$display"
-for _ in $(seq 50); do xdpyinfo > /dev/null 2>&1 && break; sleep 0.1; done 2>/dev/null || sleep 2
+start_display 1024x768x24
 
 "$tool" > "$root/build/release/tool.log" 2>&1 &
-pids+=("$!")
+session_track $!
 mkdir -p "$shots"
 main=$(timeout 15 xdotool search --sync --onlyvisible --name '^\[QL-T36\] IP Address <Version 2.00>$' | head -n1)
 sleep 0.5

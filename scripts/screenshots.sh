@@ -7,4 +7,6 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh run
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target window_shots
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" build/dev/tools/window_shots docs/images
+source scripts/lib/session.sh
+start_display 1280x1024x24
+build/dev/tools/window_shots docs/images

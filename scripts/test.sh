@@ -29,7 +29,7 @@ step "Test suite under sanitizers"
 cmake --workflow --preset asan
 
 step "Fuzzing"
-scripts/fuzz.sh "${QLT36_FUZZ_SECONDS:-20}"
+QLT36_FUZZ_SECONDS="${QLT36_FUZZ_SECONDS:-20}" cmake --workflow --preset fuzz
 
 step "Soak and benchmark"
 QT_QPA_PLATFORM=offscreen build/dev/bench/soak

@@ -24,27 +24,16 @@ fi
 export WINEPREFIX=$PWD/build/wine
 export WINEDEBUG=-all
 wineserver=/usr/lib/wine/wineserver
-display_pid=0
+source scripts/lib/session.sh
 cleanup() {
-    # This prefix's server and the programs still running in it; the display by its PID.
+    # This prefix's server and the programs still running in it; then the display by its PID.
     "$wineserver" -k 2> /dev/null || true
-    if [ "$display_pid" -gt 0 ]; then
-        kill "$display_pid" 2> /dev/null || true
-        wait "$display_pid" 2> /dev/null || true
-    fi
-    rm -f build/windows-display
+    session_cleanup
 }
 trap cleanup EXIT
 
 step "Wine and a virtual display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> build/windows-display > /dev/null 2>&1 &
-display_pid=$!
-for _ in $(seq 1 50); do
-    [ -s build/windows-display ] && break
-    sleep 0.2
-done
-[ -s build/windows-display ] || { echo "windows.sh: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat build/windows-display)"
+start_display 1280x1024x24
 # First the server, so that every program of the lane, the prefix's making included, uses it;
 # one that runs already (persistent, left by hand) serves as well.
 mkdir -p "$WINEPREFIX"

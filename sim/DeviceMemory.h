@@ -25,7 +25,6 @@ public:
 
     DeviceMemory();
 
-    QList<Region> regions() const { return m_regions; }
     // True when [address, address + length) lies inside one region (length 0 never does).
     bool contains(quint32 address, quint64 length) const;
 

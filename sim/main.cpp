@@ -53,13 +53,16 @@ QByteArray escapedBytes(const QCommandLineParser &parser, const QCommandLineOpti
     return *bytes;
 }
 
+// The port a QL-T36 listens on.
+constexpr quint16 DevicePort = 2000;
+
 struct ListenAddress
 {
     QHostAddress address;
-    quint16 port = 2000;
+    quint16 port = DevicePort;
 };
 
-// "127.0.0.1:2000", "[::1]:2000", "localhost:2000", or an address alone (port 2000).
+// "127.0.0.1:2000", "[::1]:2000", "localhost:2000", or an address alone (the device's port).
 ListenAddress parseListen(const QString &text)
 {
     ListenAddress result;
@@ -103,8 +106,9 @@ int main(int argc, char *argv[])
 
     const QCommandLineOption listenOption(
             QStringLiteral("listen"),
-            QStringLiteral("Address and port to listen on (port 0 picks a free one)."),
-            QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:2000"));
+            QStringLiteral("Address and port to listen on (port 0 picks a free one, which the "
+                           "log's first line names: \"listening on ADDRESS:PORT\")."),
+            QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:%1").arg(DevicePort));
     const QCommandLineOption allowRemoteOption(
             QStringLiteral("allow-remote"),
             QStringLiteral("Allow --listen on an address other than loopback."));

@@ -60,8 +60,8 @@ TFormComNet::TFormComNet(QWidget *parent)
     link.SetPort(m_ui->edtPORT->text());
     connect(&link, &core::DeviceLink::statusChanged, this, &TFormComNet::SetStatusText);
     connect(&link, &core::DeviceLink::connectFailed, this, [](const QString &text) {
-        platform::ShowMessageBox(QApplication::activeWindow(), text, QStringLiteral("Error"),
-                                 platform::mb::Ok | platform::mb::IconWarning);
+        gui::ShowMessageBox(QApplication::activeWindow(), text, QStringLiteral("Error"),
+                            gui::mb::Ok | gui::mb::IconWarning);
     });
     // The view holds the last text received, whatever its display switch says.
     connect(&link, &core::DeviceLink::received, this, [this](const QByteArray &text) {
@@ -70,11 +70,10 @@ TFormComNet::TFormComNet(QWidget *parent)
     // Each reply goes to the main window, found by its title, as the reply message; with no
     // such window it is dropped and receiving goes on.
     m_session->SetHandOver([](const QByteArray &line) {
-        QWidget *mainWindow =
-                FormMain ? platform::FindTopLevelWindow(FormMain->windowTitle()) : nullptr;
+        QWidget *mainWindow = FormMain ? gui::FindTopLevelWindow(FormMain->windowTitle()) : nullptr;
         if (!mainWindow)
             return false;
-        platform::SendReplyMessage(mainWindow, 0, line);
+        gui::SendReplyMessage(mainWindow, 0, line);
         return true;
     });
 
@@ -214,13 +213,13 @@ void TFormComNet::BtnOpenClick()
     try {
         OpenSendList();
     } catch (...) {
-        platform::ShowException(std::current_exception());
+        gui::ShowException(std::current_exception());
     }
 }
 
 void TFormComNet::OpenSendList()
 {
-    const QString path = platform::GetOpenFileName(this, m_initialFolder);
+    const QString path = gui::GetOpenFileName(this, m_initialFolder);
     if (path.isEmpty())
         return;
     QFile file(path);
@@ -240,13 +239,13 @@ void TFormComNet::BtnSaveClick()
     try {
         SaveSendList();
     } catch (...) {
-        platform::ShowException(std::current_exception());
+        gui::ShowException(std::current_exception());
     }
 }
 
 void TFormComNet::SaveSendList()
 {
-    const QString path = platform::GetSaveFileName(this, m_initialFolder);
+    const QString path = gui::GetSaveFileName(this, m_initialFolder);
     if (path.isEmpty())
         return;
     QFile file(path);

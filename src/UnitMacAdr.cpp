@@ -18,7 +18,7 @@ TFormMacAdr::TFormMacAdr(QWidget *parent)
     m_ui->setupUi(this);
     UseFixedDialogFrame(this);
     setAttribute(Qt::WA_QuitOnClose, false);
-    platform::LimitText(m_ui->EdtMacAdr, m_ui->EdtMacAdr->property("typingLimit").toInt());
+    gui::LimitText(m_ui->EdtMacAdr, m_ui->EdtMacAdr->property("typingLimit").toInt());
     connect(m_ui->BtnSet, &QPushButton::clicked, this, &TFormMacAdr::BtnSetClick);
     connect(m_ui->BtnRead, &QPushButton::clicked, this, &TFormMacAdr::BtnReadClick);
 }
@@ -46,7 +46,7 @@ void TFormMacAdr::SetStatusText(const QString &text)
 
 void TFormMacAdr::SetMacText(const QString &text)
 {
-    platform::SetEditText(m_ui->EdtMacAdr, text);
+    gui::SetEditText(m_ui->EdtMacAdr, text);
 }
 
 void TFormMacAdr::BtnSetClick()

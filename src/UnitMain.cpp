@@ -45,7 +45,7 @@ TFormMain::TFormMain(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<U
 
     for (QLineEdit *edit :
          { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask, m_ui->EdtGate, m_ui->EdtMCast }) {
-        platform::LimitText(edit, edit->property("typingLimit").toInt());
+        gui::LimitText(edit, edit->property("typingLimit").toInt());
     }
 
     connect(m_ui->BtnSet, &QPushButton::clicked, this, &TFormMain::BtnSetClick);
@@ -222,14 +222,14 @@ void TFormMain::BtnReadClick()
 
 bool TFormMain::event(QEvent *event)
 {
-    if (event->type() == platform::ReplyMessageEvent::eventType()) {
-        OnReplyMessage(static_cast<const platform::ReplyMessageEvent &>(*event));
+    if (event->type() == gui::ReplyMessageEvent::eventType()) {
+        OnReplyMessage(static_cast<const gui::ReplyMessageEvent &>(*event));
         return true;
     }
     return QWidget::event(event);
 }
 
-void TFormMain::OnReplyMessage(const platform::ReplyMessageEvent &message)
+void TFormMain::OnReplyMessage(const gui::ReplyMessageEvent &message)
 {
     DispatchReply(message.text());
 }
@@ -253,7 +253,7 @@ void TFormMain::AckRecIp(const QList<QByteArray> &items)
     const std::array<QLineEdit *, 5> fields = { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask,
                                                 m_ui->EdtGate, m_ui->EdtMCast };
     for (std::size_t i = 0; i < fields.size() && i < static_cast<std::size_t>(items.size()); ++i)
-        platform::SetEditText(fields[i], protocol::FromWire(items[static_cast<qsizetype>(i)]));
+        gui::SetEditText(fields[i], protocol::FromWire(items[static_cast<qsizetype>(i)]));
     SetStatusText(QStringLiteral("IP Address Received"));
 }
 
@@ -315,18 +315,18 @@ void DestroyForms()
 int ProgramEntry(int argc, char **argv)
 {
     try {
-        platform::Application application(argc, argv);
+        gui::Application application(argc, argv);
         platform::EndOnTerminationSignals();
         QApplication::setApplicationName(QStringLiteral("QL-T36"));
         QApplication::setWindowIcon(ProgramIcon());
         try {
-            platform::RegisterReplyMessage();
+            gui::RegisterReplyMessage();
             CreateForms();
             CenterOnScreen(FormMain);
             FormMain->show();
             QApplication::exec();
         } catch (...) {
-            platform::ShowException(std::current_exception());
+            gui::ShowException(std::current_exception());
         }
         DestroyForms();
     } catch (...) {

@@ -9,7 +9,7 @@
 namespace Ui {
 class TFormMain;
 }
-namespace platform {
+namespace gui {
 class ReplyMessageEvent;
 }
 
@@ -62,7 +62,7 @@ private:
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
     void FormKeyUp(int key, Qt::KeyboardModifiers shift);
     void FormClick();
-    void OnReplyMessage(const platform::ReplyMessageEvent &message);
+    void OnReplyMessage(const gui::ReplyMessageEvent &message);
 
     void SetStatusText(const QString &text);
     void SetOuterWidth(int width);

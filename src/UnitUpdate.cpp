@@ -109,7 +109,7 @@ void TFormUpdate::SetVersionText(const QString &text)
 
 void TFormUpdate::BtnOpenClick()
 {
-    const QString path = platform::GetOpenFileName(this, m_initialFolder);
+    const QString path = gui::GetOpenFileName(this, m_initialFolder);
     if (path.isEmpty())
         return;
 
@@ -122,11 +122,11 @@ void TFormUpdate::BtnOpenClick()
         loaded = LoadImage(path);
     }
     if (!loaded) {
-        platform::ShowMessageBox(
+        gui::ShowMessageBox(
                 this,
                 QStringLiteral("Can't perform one of the following file operations: Open, Seek, "
                                "Read, Close."),
-                QStringLiteral("File Error"), platform::mb::OkCancel);
+                QStringLiteral("File Error"), gui::mb::OkCancel);
     }
 }
 
@@ -152,10 +152,10 @@ void TFormUpdate::BtnDownloadClick()
         return;
     if (!ConfirmTruncation())
         return;
-    if (platform::ShowMessageBox(this, QStringLiteral("Firmwear Update Start OK ?"),
-                                 QStringLiteral("Firmwear Update"),
-                                 platform::mb::YesNo | platform::mb::IconQuestion)
-        != platform::id::Yes) {
+    if (gui::ShowMessageBox(this, QStringLiteral("Firmwear Update Start OK ?"),
+                            QStringLiteral("Firmwear Update"),
+                            gui::mb::YesNo | gui::mb::IconQuestion)
+        != gui::id::Yes) {
         return;
     }
     // The answer may have taken a while; a sequence started meanwhile wins.
@@ -188,10 +188,9 @@ bool TFormUpdate::ConfirmTruncation()
                     .arg(length)
                     .arg(download::MaxImageLength)
                     .arg(cut);
-    return platform::ShowMessageBox(this, text, QStringLiteral("Firmwear Update"),
-                                    platform::mb::YesNo | platform::mb::IconWarning
-                                            | platform::mb::DefButton2)
-            == platform::id::Yes;
+    return gui::ShowMessageBox(this, text, QStringLiteral("Firmwear Update"),
+                               gui::mb::YesNo | gui::mb::IconWarning | gui::mb::DefButton2)
+            == gui::id::Yes;
 }
 
 void TFormUpdate::TmrDownloadMntTimer()

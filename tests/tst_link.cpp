@@ -153,6 +153,7 @@ private Q_SLOTS:
     void addressAndPortAreCheckedFirst();
     void noFailedSocketWhileTheBoxIsOpen();
     void sendWritesExactlyTheBytes();
+    void commandGoesOutBeforeTheRepaint();
     void sendWithoutConnectionSendsNothing();
     void startPollingDoesNotRestartTheTimer();
 
@@ -268,7 +269,7 @@ void TestLink::connectRefusedIsReportedOnce()
     const QString expected = QStringLiteral("Error:connect(), Code = 10061\n\n");
     QCOMPARE(m_boxes->count(), 1);
     QCOMPARE(m_boxes->shown().front().text, expected);
-    QCOMPARE(m_boxes->shown().front().style, platform::mb::Ok | platform::mb::IconWarning);
+    QCOMPARE(m_boxes->shown().front().style, gui::mb::Ok | gui::mb::IconWarning);
     QCOMPARE(FormComNet->StatusText(), expected);
     QVERIFY(!link().IsConnected());
     // Nothing left behind: no socket child of the window survives the failure.
@@ -378,6 +379,18 @@ void TestLink::sendWritesExactlyTheBytes()
     QCOMPARE(link().SendCommand(block), static_cast<int>(block.size()));
     QVERIFY(peer.waitReceived(7 + block.size()));
     QCOMPARE(peer.takeReceived(), QByteArray("ReqVer\r") + block);
+}
+
+void TestLink::commandGoesOutBeforeTheRepaint()
+{
+    LoopbackPeer peer;
+    aim(QStringLiteral("127.0.0.1"), peer.port());
+    QVERIFY(FormComNet->ConnectLink());
+    // Posted events alone (repaints among them), with no word from the socket yet.
+    link().SendCommand(QByteArray("ReqVer\r"));
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(link().BytesToWrite(), 0);
+    QVERIFY(peer.waitReceived(7));
 }
 
 void TestLink::sendWithoutConnectionSendsNothing()
@@ -784,7 +797,7 @@ void TestLink::sendListOpenAndSaveRoundTrip()
 
     dialogs.answerNext(in);
     FormComNet->BtnOpenClick();
-    QCOMPARE(dialogs.requests().front().kind, platform::FileDialogRequest::Kind::Open);
+    QCOMPARE(dialogs.requests().front().kind, gui::FileDialogRequest::Kind::Open);
     QCOMPARE(QDir::cleanPath(dialogs.requests().front().initialFolder),
              QDir::cleanPath(m_forms->folder()));
     dialogs.answerNext(out);
@@ -802,7 +815,7 @@ void TestLink::sendListOpenAndSaveRoundTrip()
     dialogs.answerNext(dir.filePath(QStringLiteral("missing.txt")));
     QTimer::singleShot(0, FormComNet, &TFormComNet::BtnOpenClick);
     QVERIFY(waitFor([this] { return m_boxes->count() == 1; }, 2000));
-    QCOMPARE(m_boxes->shown().front().style & 0xF0, platform::mb::IconError);
+    QCOMPARE(m_boxes->shown().front().style & 0xF0, gui::mb::IconError);
     QCOMPARE(FormComNet->ui()->MemoComList->toPlainText(), QStringLiteral("kept"));
 }
 

@@ -545,12 +545,12 @@ void TestMainWindow::dispatchRoutesEveryReply()
 void TestMainWindow::replyMessageReachesTheWindowByItsTitle()
 {
     showMain();
-    QWidget *target = platform::FindTopLevelWindow(FormMain->windowTitle());
+    QWidget *target = gui::FindTopLevelWindow(FormMain->windowTitle());
     QCOMPARE(target, static_cast<QWidget *>(FormMain));
-    platform::SendReplyMessage(target, 0, "ACK_SET_IP:1\r\n");
+    gui::SendReplyMessage(target, 0, "ACK_SET_IP:1\r\n");
     // Synchronous: handled before the call returned.
     QCOMPARE(mainStatus(), QStringLiteral("IP Address Set Complete"));
-    QCOMPARE(platform::FindTopLevelWindow(QStringLiteral("[QL-T36] IP Address")),
+    QCOMPARE(gui::FindTopLevelWindow(QStringLiteral("[QL-T36] IP Address")),
              static_cast<QWidget *>(nullptr));
 }
 

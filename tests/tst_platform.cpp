@@ -147,7 +147,7 @@ int showRealBox(unsigned style, const QString &text, const QString &caption, Box
         }
     });
     poll.start();
-    const int result = platform::ShowMessageBox(nullptr, text, caption, style);
+    const int result = gui::ShowMessageBox(nullptr, text, caption, style);
     poll.stop();
     return result;
 }
@@ -165,9 +165,9 @@ public:
 protected:
     bool event(QEvent *event) override
     {
-        if (event->type() != platform::ReplyMessageEvent::eventType())
+        if (event->type() != gui::ReplyMessageEvent::eventType())
             return QWidget::event(event);
-        const auto *reply = static_cast<const platform::ReplyMessageEvent *>(event);
+        const auto *reply = static_cast<const gui::ReplyMessageEvent *>(event);
         ++received;
         type = static_cast<int>(event->type());
         wParam = reply->wParam();
@@ -245,8 +245,8 @@ private Q_SLOTS:
 void TestPlatform::cleanup()
 {
     closeLeftoverDialogs();
-    platform::SetMessageBoxHandler(nullptr);
-    platform::SetFileDialogHandler(nullptr);
+    gui::SetMessageBoxHandler(nullptr);
+    gui::SetFileDialogHandler(nullptr);
     platform::SetModuleFileNameForTesting(QString());
     testsupport::InstallLoopbackGuard();
 }
@@ -671,17 +671,15 @@ void TestPlatform::messageBoxThroughSeam_data()
     QTest::addColumn<uint>("style");
     QTest::addColumn<int>("answer");
     QTest::newRow("warning") << QStringLiteral("Error: invalid IP address")
-                             << QStringLiteral("Warning")
-                             << (platform::mb::Ok | platform::mb::IconWarning) << platform::id::Ok;
+                             << QStringLiteral("Warning") << (gui::mb::Ok | gui::mb::IconWarning)
+                             << gui::id::Ok;
     QTest::newRow("file error, cancelled")
             << QStringLiteral("Cannot open\r\nthe file") << QStringLiteral("File Error")
-            << platform::mb::OkCancel << platform::id::Cancel;
-    QTest::newRow("confirmation, no")
-            << QStringLiteral("Start?") << QStringLiteral("Confirm")
-            << (platform::mb::YesNo | platform::mb::IconQuestion) << platform::id::No;
-    QTest::newRow("confirmation, yes")
-            << QStringLiteral("<b>x</b>") << QString()
-            << (platform::mb::YesNo | platform::mb::IconQuestion) << platform::id::Yes;
+            << gui::mb::OkCancel << gui::id::Cancel;
+    QTest::newRow("confirmation, no") << QStringLiteral("Start?") << QStringLiteral("Confirm")
+                                      << (gui::mb::YesNo | gui::mb::IconQuestion) << gui::id::No;
+    QTest::newRow("confirmation, yes") << QStringLiteral("<b>x</b>") << QString()
+                                       << (gui::mb::YesNo | gui::mb::IconQuestion) << gui::id::Yes;
 }
 
 void TestPlatform::messageBoxThroughSeam()
@@ -693,7 +691,7 @@ void TestPlatform::messageBoxThroughSeam()
 
     MessageBoxRecorder boxes;
     boxes.answerNext(answer);
-    QCOMPARE(platform::ShowMessageBox(nullptr, text, caption, style), answer);
+    QCOMPARE(gui::ShowMessageBox(nullptr, text, caption, style), answer);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.shown().at(0).text, text);
     QCOMPARE(boxes.shown().at(0).caption, caption);
@@ -716,9 +714,9 @@ void TestPlatform::realMessageBox_data()
     const int ok = M::Ok;
     const int okCancel = M::Ok | M::Cancel;
     const int yesNo = M::Yes | M::No;
-    const uint warning = platform::mb::Ok | platform::mb::IconWarning;
-    const uint fileError = platform::mb::OkCancel | platform::mb::IconError;
-    const uint confirm = platform::mb::YesNo | platform::mb::IconQuestion;
+    const uint warning = gui::mb::Ok | gui::mb::IconWarning;
+    const uint fileError = gui::mb::OkCancel | gui::mb::IconError;
+    const uint confirm = gui::mb::YesNo | gui::mb::IconQuestion;
 
     QTest::newRow("OK: Enter") << warning << BoxAction::Enter << 1 << int(M::Warning) << ok
                                << int(M::Ok) << true;
@@ -726,13 +724,12 @@ void TestPlatform::realMessageBox_data()
                              << int(M::Ok) << true;
     QTest::newRow("OK: close button")
             << warning << BoxAction::Close << 1 << int(M::Warning) << ok << int(M::Ok) << true;
-    QTest::newRow("OK, no icon: Esc") << platform::mb::Ok << BoxAction::Escape << 1
-                                      << int(M::NoIcon) << ok << int(M::Ok) << true;
-    QTest::newRow("OK, error icon: Enter")
-            << (platform::mb::Ok | platform::mb::IconError) << BoxAction::Enter << 1
-            << int(M::Critical) << ok << int(M::Ok) << true;
+    QTest::newRow("OK, no icon: Esc")
+            << gui::mb::Ok << BoxAction::Escape << 1 << int(M::NoIcon) << ok << int(M::Ok) << true;
+    QTest::newRow("OK, error icon: Enter") << (gui::mb::Ok | gui::mb::IconError) << BoxAction::Enter
+                                           << 1 << int(M::Critical) << ok << int(M::Ok) << true;
     QTest::newRow("OK, information icon: Enter")
-            << (platform::mb::Ok | platform::mb::IconInformation) << BoxAction::Enter << 1
+            << (gui::mb::Ok | gui::mb::IconInformation) << BoxAction::Enter << 1
             << int(M::Information) << ok << int(M::Ok) << true;
     QTest::newRow("OK/Cancel: Enter") << fileError << BoxAction::Enter << 1 << int(M::Critical)
                                       << okCancel << int(M::Ok) << true;
@@ -740,7 +737,7 @@ void TestPlatform::realMessageBox_data()
                                     << okCancel << int(M::Ok) << true;
     QTest::newRow("OK/Cancel: close button") << fileError << BoxAction::Close << 2
                                              << int(M::Critical) << okCancel << int(M::Ok) << true;
-    QTest::newRow("OK/Cancel, no icon: Enter") << platform::mb::OkCancel << BoxAction::Enter << 1
+    QTest::newRow("OK/Cancel, no icon: Enter") << gui::mb::OkCancel << BoxAction::Enter << 1
                                                << int(M::NoIcon) << okCancel << int(M::Ok) << true;
     QTest::newRow("Yes/No: Enter") << confirm << BoxAction::Enter << 6 << int(M::Question) << yesNo
                                    << int(M::Yes) << false;
@@ -755,8 +752,8 @@ void TestPlatform::realMessageBox_data()
             << false;
     // A risky question: Enter without looking must not go on.
     QTest::newRow("Yes/No, No the default: Enter")
-            << (platform::mb::YesNo | platform::mb::IconWarning | platform::mb::DefButton2)
-            << BoxAction::Enter << 7 << int(M::Warning) << yesNo << int(M::No) << false;
+            << (gui::mb::YesNo | gui::mb::IconWarning | gui::mb::DefButton2) << BoxAction::Enter
+            << 7 << int(M::Warning) << yesNo << int(M::No) << false;
 }
 
 void TestPlatform::realMessageBox()
@@ -799,13 +796,13 @@ void TestPlatform::fileDialogThroughSeam()
     testsupport::FileDialogAnswerer dialogs;
     dialogs.answerNext(QStringLiteral("/tmp/fw/image.bin"));
     dialogs.answerNext(QString());
-    QCOMPARE(platform::GetOpenFileName(nullptr, QStringLiteral("/tmp/fw")),
+    QCOMPARE(gui::GetOpenFileName(nullptr, QStringLiteral("/tmp/fw")),
              QStringLiteral("/tmp/fw/image.bin"));
-    QCOMPARE(platform::GetSaveFileName(nullptr, QStringLiteral("/tmp/logs")), QString());
+    QCOMPARE(gui::GetSaveFileName(nullptr, QStringLiteral("/tmp/logs")), QString());
     QCOMPARE(dialogs.requests().size(), 2);
-    QCOMPARE(dialogs.requests().at(0).kind, platform::FileDialogRequest::Kind::Open);
+    QCOMPARE(dialogs.requests().at(0).kind, gui::FileDialogRequest::Kind::Open);
     QCOMPARE(dialogs.requests().at(0).initialFolder, QStringLiteral("/tmp/fw"));
-    QCOMPARE(dialogs.requests().at(1).kind, platform::FileDialogRequest::Kind::Save);
+    QCOMPARE(dialogs.requests().at(1).kind, gui::FileDialogRequest::Kind::Save);
     QCOMPARE(dialogs.requests().at(1).initialFolder, QStringLiteral("/tmp/logs"));
 }
 
@@ -841,10 +838,10 @@ void TestPlatform::exceptionInSlotShowsErrorBox()
     QVERIFY2(testsupport::waitFor([&laterRan] { return laterRan; }, 5000),
              "the event loop stopped after the exception");
     QCOMPARE(boxes.count(), 1);
-    const platform::MessageBoxRequest &box = boxes.shown().at(0);
+    const gui::MessageBoxRequest &box = boxes.shown().at(0);
     QCOMPARE(box.text, expectedText);
-    QCOMPARE(box.caption, platform::ErrorBoxCaption());
-    QCOMPARE(box.style, platform::mb::Ok | platform::mb::IconError);
+    QCOMPARE(box.caption, gui::ErrorBoxCaption());
+    QCOMPARE(box.style, gui::mb::Ok | gui::mb::IconError);
 }
 
 // ---- Reply message -------------------------------------------------------------------------
@@ -893,7 +890,7 @@ void TestPlatform::findTopLevelWindow()
     QVERIFY(!main.isVisible());
     QVERIFY(!childWidget->isWindow());
 
-    QWidget *found = platform::FindTopLevelWindow(title);
+    QWidget *found = gui::FindTopLevelWindow(title);
     if (expected.isEmpty()) {
         QCOMPARE(found, nullptr);
     } else {
@@ -904,9 +901,9 @@ void TestPlatform::findTopLevelWindow()
 
 void TestPlatform::replyMessageNumberIsReserved()
 {
-    QCOMPARE(static_cast<int>(platform::ReplyMessageEvent::eventType()), 1280);
+    QCOMPARE(static_cast<int>(gui::ReplyMessageEvent::eventType()), 1280);
     // Already taken by the program: Qt hands out another number to anyone else asking.
-    QVERIFY(QEvent::registerEventType(platform::ReplyMessageNumber) != 1280);
+    QVERIFY(QEvent::registerEventType(gui::ReplyMessageNumber) != 1280);
 }
 
 void TestPlatform::sendReplyMessage_data()
@@ -930,7 +927,7 @@ void TestPlatform::sendReplyMessage()
     QFETCH(QByteArray, text);
 
     ReplyReceiver receiver;
-    platform::SendReplyMessage(&receiver, wParam, text);
+    gui::SendReplyMessage(&receiver, wParam, text);
     // Handled before the call returned: no event loop ran in between.
     QCOMPARE(receiver.received, 1);
     QCOMPARE(receiver.type, 1280);
@@ -950,7 +947,7 @@ void TestPlatform::receiverExceptionDoesNotEscape()
     receiver.throwOnReceive = true;
     bool escaped = false;
     try {
-        platform::SendReplyMessage(&receiver, 3, QByteArray("ACK_SET_MAC:1\n"));
+        gui::SendReplyMessage(&receiver, 3, QByteArray("ACK_SET_MAC:1\n"));
     } catch (...) {
         escaped = true;
     }
@@ -963,7 +960,7 @@ void TestPlatform::receiverExceptionDoesNotEscape()
 
     // The next message still arrives.
     receiver.throwOnReceive = false;
-    platform::SendReplyMessage(&receiver, 4, QByteArray("ACK_REQ_MAC:0\n"));
+    gui::SendReplyMessage(&receiver, 4, QByteArray("ACK_REQ_MAC:0\n"));
     QCOMPARE(receiver.received, 2);
     QCOMPARE(receiver.wParam, quintptr(4));
 }
@@ -990,7 +987,7 @@ void TestPlatform::typingStopsAtLimit()
     QFETCH(QString, expected);
 
     QLineEdit edit;
-    platform::LimitText(&edit, limit);
+    gui::LimitText(&edit, limit);
     edit.show();
     QVERIFY(QTest::qWaitForWindowExposed(&edit));
     QTest::keyClicks(&edit, typed);
@@ -1007,13 +1004,13 @@ void TestPlatform::typingStopsAtLimit()
 void TestPlatform::programTextKeepsItsLength()
 {
     QLineEdit edit;
-    platform::LimitText(&edit, 15);
+    gui::LimitText(&edit, 15);
     edit.show();
     QVERIFY(QTest::qWaitForWindowExposed(&edit));
 
     const QString twenty = QStringLiteral("00:A0:B1:C2:D3:E4:F5");
     QCOMPARE(twenty.size(), 20);
-    platform::SetEditText(&edit, twenty);
+    gui::SetEditText(&edit, twenty);
     QCOMPARE(edit.text(), twenty);
 
     // A longer text the program put in: typing cannot lengthen it...
@@ -1034,11 +1031,11 @@ void TestPlatform::programTextKeepsItsLength()
 
     // A program text of any length goes in whole.
     const QString long100 = repeated("0123456789", 10);
-    platform::SetEditText(&edit, long100);
+    gui::SetEditText(&edit, long100);
     QCOMPARE(edit.text(), long100);
 
     // Once the text is short again, the limit of 15 holds for typing.
-    platform::SetEditText(&edit, QString());
+    gui::SetEditText(&edit, QString());
     QTest::keyClicks(&edit, twenty);
     QCOMPARE(edit.text(), twenty.first(15));
 }
@@ -1078,7 +1075,7 @@ void TestPlatform::pasteIsCutToFit()
         QSKIP("this platform plug-in keeps no clipboard");
 
     QLineEdit edit;
-    platform::LimitText(&edit, 15);
+    gui::LimitText(&edit, 15);
     edit.show();
     QVERIFY(QTest::qWaitForWindowExposed(&edit));
     QTest::keyClicks(&edit, before);

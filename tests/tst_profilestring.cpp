@@ -2,6 +2,7 @@
 // over a file in memory and over a file on disk.
 #include "platform/ProfileString.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -205,6 +206,10 @@ void TestProfileString::checkBothWays()
     const QString path = dir.filePath(QStringLiteral("QL_T36.ini"));
     QVERIFY(writeFile(path, contents));
     QCOMPARE(ReadProfileString(section, key, defaultValue, path), expected);
+    // Streamed in the smallest pieces the reader takes: every boundary falls inside the text.
+    QBuffer buffer(&contents);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QCOMPARE(ReadProfileString(section, key, defaultValue, buffer, 3), expected);
 #ifdef Q_OS_WIN
     // The same row against the system's lookup, which the tool uses on Windows; the table above
     // applies to the Windows-1252 code page only.

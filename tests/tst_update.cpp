@@ -307,17 +307,17 @@ void TestUpdate::startDownload()
     ui()->BtnDownload->click();
     QCOMPARE(m_boxes->count(), boxes + (cut > 0 ? 2 : 1));
     if (cut > 0) { // the warning first, naming the length and what is not written, No default
-        const platform::MessageBoxRequest warning = m_boxes->shown().at(boxes);
+        const gui::MessageBoxRequest warning = m_boxes->shown().at(boxes);
         QVERIFY(warning.text.startsWith(
                 QStringLiteral("The image is %1 bytes").arg(cut + AreaSize)));
         QVERIFY(warning.text.contains(QStringLiteral(" %1 bytes will not").arg(cut)));
         QCOMPARE(warning.caption, QStringLiteral("Firmwear Update"));
-        QCOMPARE(warning.style, platform::mb::YesNo | platform::mb::IconWarning | 0x100u);
+        QCOMPARE(warning.style, gui::mb::YesNo | gui::mb::IconWarning | 0x100u);
     }
-    const platform::MessageBoxRequest box = m_boxes->shown().last();
+    const gui::MessageBoxRequest box = m_boxes->shown().last();
     QCOMPARE(box.text, QStringLiteral("Firmwear Update Start OK ?"));
     QCOMPARE(box.caption, QStringLiteral("Firmwear Update"));
-    QCOMPARE(box.style, platform::mb::YesNo | platform::mb::IconQuestion);
+    QCOMPARE(box.style, gui::mb::YesNo | gui::mb::IconQuestion);
     QCOMPARE(sequence().DownloadBusy(), 1);
     QVERIFY(testsupport::downloadTimer()->isActive());
     QCOMPARE(testsupport::downloadTimer()->interval(), 100);
@@ -432,8 +432,8 @@ void TestUpdate::loadShowsFolderNameAndSize()
     m_dialogs->answerNext(path);
     ui()->BtnOpen->click();
 
-    const platform::FileDialogRequest request = m_dialogs->requests().last();
-    QCOMPARE(request.kind, platform::FileDialogRequest::Kind::Open);
+    const gui::FileDialogRequest request = m_dialogs->requests().last();
+    QCOMPARE(request.kind, gui::FileDialogRequest::Kind::Open);
     QCOMPARE(request.initialFolder, QDir::toNativeSeparators(m_forms->folder()));
 
     QCOMPARE(ui()->STextFilePath->text(),
@@ -484,14 +484,14 @@ void TestUpdate::failedLoadLeavesNoImage()
         QVERIFY(QDir(m_files->path()).mkdir(name));
 
     m_dialogs->answerNext(path);
-    m_boxes->answerNext(platform::id::Cancel); // the button makes no difference
+    m_boxes->answerNext(gui::id::Cancel); // the button makes no difference
     ui()->BtnOpen->click();
 
     QCOMPARE(m_boxes->count(), 1);
-    const platform::MessageBoxRequest box = m_boxes->shown().first();
+    const gui::MessageBoxRequest box = m_boxes->shown().first();
     QCOMPARE(box.text, FileErrorText);
     QCOMPARE(box.caption, QStringLiteral("File Error"));
-    QCOMPARE(box.style, platform::mb::OkCancel);
+    QCOMPARE(box.style, gui::mb::OkCancel);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 
     // The failed file is named, and nothing of the previous image stays loaded.
@@ -575,7 +575,7 @@ void TestUpdate::startThatSendsNothing()
     if (deviceAbsent)
         m_device->close();
     else
-        m_boxes->answerNext(platform::id::No);
+        m_boxes->answerNext(gui::id::No);
     ui()->BtnDownload->click();
 
     QCOMPARE(m_boxes->count(), boxes.size());

@@ -41,8 +41,8 @@ bool waitStatus(const std::function<QString()> &status, const QString &expected)
 
 int main(int argc, char **argv)
 {
-    platform::Application app(argc, argv);
-    platform::RegisterReplyMessage();
+    gui::Application app(argc, argv);
+    gui::RegisterReplyMessage();
     testsupport::InstallLoopbackGuard();
     if (argc != 2) {
         std::fprintf(stderr, "usage: window_shots OUTPUT_FOLDER\n");

@@ -38,34 +38,17 @@ done
 [ -f "$build/CPackConfig.cmake" ] || fail "$build is not a configured build tree"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ql-t36-zip-smoke.XXXXXX")
-pids=()
+source "$root/scripts/lib/session.sh"
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2> /dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null || true; done
+    session_cleanup
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-# Waits up to $1 seconds for the command that follows to succeed.
-wait_for() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
-        sleep 0.2
-    done
-}
-
 windows_path() { local path; path=$(realpath "$1"); printf 'Z:%s' "${path//\//\\}"; }
 
 if [ -z "${DISPLAY:-}" ]; then
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$scratch/display" \
-        > /dev/null 2>&1 &
-    pids+=($!)
-    wait_for 10 test -s "$scratch/display" || fail "Xvfb did not start"
-    export DISPLAY=":$(cat "$scratch/display")"
+    start_display 1280x1024x24 || fail "Xvfb did not start"
 fi
 export WINEPREFIX=${WINEPREFIX:-$root/build/wine}
 export WINEDEBUG=-all
@@ -143,12 +126,9 @@ ok "QL_T36.ini (defaults, comments) and README.txt with CR LF line ends"
 
 step "The simulator from the folder"
 cd "$folder"
-"$loader" ql-t36-sim.exe --listen 127.0.0.1:0 --addresses "$addresses" < /dev/null \
-    > "$scratch/sim.log" 2>&1 &
-pids+=($!)
-wait_for 30 grep -q 'listening on 127\.0\.0\.1:[0-9]' "$scratch/sim.log" ||
-    fail "ql-t36-sim.exe does not listen: $(cat "$scratch/sim.log")"
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$scratch/sim.log" | head -1)
+start_simulator "$scratch/sim.log" "$loader" ql-t36-sim.exe --addresses "$addresses" ||
+    fail "ql-t36-sim.exe does not listen"
+port=$SIM_PORT
 ok "ql-t36-sim.exe listens on 127.0.0.1:$port"
 
 # The settings name the simulator before anything that connects starts.
@@ -158,7 +138,7 @@ grep -q $'^ADR=127\.0\.0\.1\r$' QL_T36.ini && grep -q "^PORT=$port"$'\r$' QL_T36
 
 step "The tool"
 "$loader" ql-t36.exe < /dev/null > "$scratch/tool.log" 2>&1 &
-pids+=($!)
+session_track $!
 window() { xdotool search --name "$title_pattern" 2> /dev/null | head -1; }
 shown() { [ -n "$(window)" ]; }
 wait_for 60 shown || fail "no window titled like $title_pattern: $(cat "$scratch/tool.log")"
@@ -186,11 +166,8 @@ grep -q "^127\.0\.0\.1:$port  version 2\.00  " "$scratch/version.out" ||
     fail "unexpected version report: $(cat "$scratch/version.out")"
 ok "version read from the device that the folder's QL_T36.ini names"
 
-"$linux_simulator" --listen 127.0.0.1:0 > "$scratch/linux-sim.log" 2>&1 &
-pids+=($!)
-wait_for 10 grep -q 'listening on 127\.0\.0\.1:[0-9]' "$scratch/linux-sim.log" ||
-    fail "the Linux simulator does not listen: $(cat "$scratch/linux-sim.log")"
-linux_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$scratch/linux-sim.log" | head -1)
+start_simulator "$scratch/linux-sim.log" "$linux_simulator" || fail "the Linux simulator does not listen"
+linux_port=$SIM_PORT
 for i in $(seq 1 300); do printf 'QL-T36 smoke image, line %04d\n' "$i"; done > "$scratch/image.bin"
 "$loader" ql-t36-cli.exe --trace -d "127.0.0.1:$linux_port" flash "$(windows_path "$scratch/image.bin")" \
     < /dev/null > "$scratch/flash.out" 2> "$scratch/flash.err" ||

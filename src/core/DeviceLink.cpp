@@ -238,6 +238,11 @@ qint64 DeviceLink::Write(QByteArrayView bytes, int commands)
     const qint64 written = m_socket->write(bytes.data(), bytes.size());
     ++m_writeSerial;
     m_awaitedReplies += commands;
+    // Out as soon as this step is over, ahead of any repaint, rather than on the socket's next
+    // can-write notice: on Windows that notice is a round of window messages of its own, queued
+    // behind the repaint. Queued, so that a failing write is still reported from the event loop.
+    QMetaObject::invokeMethod(
+            m_socket, [socket = m_socket] { socket->flush(); }, Qt::QueuedConnection);
     return written;
 }
 
@@ -440,29 +445,36 @@ void DeviceLink::Receive()
     bool declined = false;
     // A handler may close or replace the connection while lines are handed on.
     while (m_socket && m_pollTimer.isActive() && m_socket->bytesAvailable() > 0) {
-        QByteArray text = m_socket->read(ReceiveMax);
-        // The device's texts are C strings: the text ends at the first NUL.
-        if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
-            text.truncate(nul);
-        Q_EMIT received(text);
-
-        // A lone "0" is not a reply; inside an unfinished line it is part of that line.
-        if (text == "0" && !m_assembler.HasPendingLine())
-            continue;
-        const QList<QByteArray> lines = m_assembler.Feed(text);
-        for (const QByteArray &line : lines) {
-            if (m_awaitedReplies > 0 && protocol::MatchReply(line))
-                --m_awaitedReplies;
-            // Nobody took it: dropped, the next line still goes, and receiving stays on.
-            if (!m_lineSink || !m_lineSink(line))
-                declined = true;
-        }
+        if (!TakeReceived(m_socket->read(ReceiveMax)))
+            declined = true;
     }
     // Receiving goes on while a command still awaits its reply or a reply is incomplete.
     const bool moreWaiting = m_socket && m_socket->bytesAvailable() > 0;
     if (!m_receiveAlways && !declined && m_awaitedReplies == 0 && !m_assembler.HasPendingLine()
         && !moreWaiting)
         m_pollTimer.stop();
+}
+
+bool DeviceLink::TakeReceived(QByteArray text)
+{
+    // The device's texts are C strings: the text ends at the first NUL.
+    if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
+        text.truncate(nul);
+    Q_EMIT received(text);
+
+    // A lone "0" is not a reply; inside an unfinished line it is part of that line.
+    if (text == "0" && !m_assembler.HasPendingLine())
+        return true;
+    bool taken = true;
+    const QList<QByteArray> lines = m_assembler.Feed(text);
+    for (const QByteArray &line : lines) {
+        if (m_awaitedReplies > 0 && protocol::MatchReply(line))
+            --m_awaitedReplies;
+        // Nobody took it: dropped, the next line still goes, and receiving stays on.
+        if (!m_lineSink || !m_lineSink(line))
+            taken = false;
+    }
+    return taken;
 }
 
 } // namespace core

@@ -50,7 +50,6 @@ public:
     void SetAddress(const QString &address);
     void SetPort(const QString &port);
     QString Address() const { return m_address; }
-    QString Port() const { return m_port; }
     // The bound on one connection attempt.
     void SetConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
 
@@ -111,6 +110,11 @@ public:
 
     // Bytes of an unfinished reply line held until its LF arrives.
     qsizetype PendingReplyBytes() const { return m_assembler.PendingSize(); }
+
+    // What one receive does with the bytes it read: cuts them at the first NUL, reports them
+    // (received()) and hands every line they complete to the sink. False when the sink declined
+    // a line. Needs no connection, so the line handling can be fed bytes from memory.
+    bool TakeReceived(QByteArray text);
 
 Q_SIGNALS:
     // Every status text of the link, exactly as shown ("Connect Complete", "Disconnected\n" ...).

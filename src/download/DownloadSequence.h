@@ -104,7 +104,6 @@ public:
     State DownloadState() const { return m_state; }
     int DownloadBusy() const { return m_busy; }
     qint32 DownloadLength() const { return m_downloadLength; }
-    int BlockNumber() const { return m_blockNumber; }
     qint32 BlockSize() const { return m_blockSize; }
     quint32 BlockAddress() const { return m_blockAddress; }
     int WaitTicks() const { return m_waitTicks; }

@@ -2,7 +2,7 @@
 
 #include "MessageBox.h"
 
-namespace platform {
+namespace gui {
 
 Application::Application(int &argc, char **argv) : QApplication(argc, argv) { }
 
@@ -39,4 +39,4 @@ void ShowException(std::exception_ptr error)
     }
 }
 
-} // namespace platform
+} // namespace gui

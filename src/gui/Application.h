@@ -6,7 +6,7 @@
 
 // The application object of the tool. Any exception that escapes an event handler is shown in an
 // error box carrying its text, and the event loop goes on.
-namespace platform {
+namespace gui {
 
 class Application : public QApplication
 {
@@ -24,4 +24,4 @@ void ShowException(std::exception_ptr error);
 // Caption of the error box.
 QString ErrorBoxCaption();
 
-} // namespace platform
+} // namespace gui

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QValidator>
 
-namespace platform {
+namespace gui {
 
 namespace {
 
@@ -56,4 +56,4 @@ void SetEditText(QLineEdit *edit, const QString &text)
     edit->setValidator(validator.data());
 }
 
-} // namespace platform
+} // namespace gui

@@ -5,7 +5,7 @@ class QString;
 
 // Edit fields limit what the engineer types, not what the program puts in: a device reply must
 // be able to show a text longer than the typing limit.
-namespace platform {
+namespace gui {
 
 // Typing and pasting stop at `maxChars`; an insertion that would pass it is cut to fit.
 // A text already longer (put there by the program) can be edited but not lengthened.
@@ -14,4 +14,4 @@ void LimitText(QLineEdit *edit, int maxChars);
 // Puts `text` into the field whole, whatever the typing limit.
 void SetEditText(QLineEdit *edit, const QString &text);
 
-} // namespace platform
+} // namespace gui

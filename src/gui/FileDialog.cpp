@@ -2,7 +2,7 @@
 
 #include <QFileDialog>
 
-namespace platform {
+namespace gui {
 
 namespace {
 
@@ -34,4 +34,4 @@ void SetFileDialogHandler(FileDialogHandler handler)
     handlerSlot() = std::move(handler);
 }
 
-} // namespace platform
+} // namespace gui

@@ -7,7 +7,7 @@
 class QWidget;
 
 // Modal file dialogs with no file-type filter. An empty result means the engineer cancelled.
-namespace platform {
+namespace gui {
 
 struct FileDialogRequest
 {
@@ -24,4 +24,4 @@ QString GetSaveFileName(QWidget *owner, const QString &initialFolder);
 using FileDialogHandler = std::function<QString(const FileDialogRequest &)>;
 void SetFileDialogHandler(FileDialogHandler handler);
 
-} // namespace platform
+} // namespace gui

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace platform {
+namespace gui {
 
 namespace {
 
@@ -120,4 +120,4 @@ void SetMessageBoxHandler(MessageBoxHandler handler)
     handlerSlot() = std::move(handler);
 }
 
-} // namespace platform
+} // namespace gui

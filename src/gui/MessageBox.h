@@ -8,7 +8,7 @@ class QWidget;
 
 // Modal message boxes that answer keys the way the tool's users are used to: engineers press
 // Enter without looking, so the default button and the Esc key must be exactly right.
-namespace platform {
+namespace gui {
 
 // Style bits (the low nibble picks the buttons, the next one the icon, the third the default
 // button).
@@ -49,4 +49,4 @@ int ShowMessageBox(QWidget *owner, const QString &text, const QString &caption, 
 using MessageBoxHandler = std::function<int(const MessageBoxRequest &)>;
 void SetMessageBoxHandler(MessageBoxHandler handler);
 
-} // namespace platform
+} // namespace gui

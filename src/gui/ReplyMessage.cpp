@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QWidget>
 
-namespace platform {
+namespace gui {
 
 ReplyMessageEvent::ReplyMessageEvent(quintptr wParam, QByteArray text)
     : QEvent(eventType()), m_wParam(wParam), m_text(std::move(text))
@@ -41,4 +41,4 @@ void SendReplyMessage(QWidget *target, quintptr wParam, const QByteArray &text)
     }
 }
 
-} // namespace platform
+} // namespace gui

@@ -8,7 +8,7 @@ class QWidget;
 
 // The window message that carries a received text from the device link to the main window.
 // It is delivered synchronously: the receiver has handled it when SendReplyMessage returns.
-namespace platform {
+namespace gui {
 
 inline constexpr int ReplyMessageNumber = 1280;
 
@@ -39,4 +39,4 @@ QWidget *FindTopLevelWindow(const QString &title);
 // the receiver are dropped here; the application has already reported them.
 void SendReplyMessage(QWidget *target, quintptr wParam, const QByteArray &text);
 
-} // namespace platform
+} // namespace gui

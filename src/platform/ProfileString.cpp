@@ -22,7 +22,6 @@ namespace {
 // Longest line kept whole; the rest of a longer line cannot matter for a 2047-byte value and a
 // name, and a garbage file must not make the lookup hold unbounded memory.
 constexpr qsizetype MaxLine = 64 * 1024;
-constexpr qint64 ChunkSize = 64 * 1024;
 
 bool isBlank(char c)
 {
@@ -239,8 +238,14 @@ QByteArray ReadProfileString(QByteArrayView section, QByteArrayView key,
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return defaultResult(defaultValue);
+    return ReadProfileString(section, key, defaultValue, file);
+}
 
-    QByteArray chunk = file.read(ChunkSize);
+QByteArray ReadProfileString(QByteArrayView section, QByteArrayView key,
+                             QByteArrayView defaultValue, QIODevice &file, qint64 chunkSize)
+{
+    chunkSize = std::max<qint64>(chunkSize, 3);
+    QByteArray chunk = file.read(chunkSize);
     if (startsWithUtf16LeBom(chunk)) {
         // Text files in UTF-16 are small settings files written by an editor: read them whole.
         const qint64 rest = std::min<qint64>(file.size() - chunk.size(), 16 * 1024 * 1024);
@@ -259,7 +264,7 @@ QByteArray ReadProfileString(QByteArrayView section, QByteArrayView key,
     splitter.feed(startsWithUtf8Bom(chunk) ? QByteArrayView(chunk).sliced(3) : chunk);
     // Streams the file so that a huge one costs time, not memory, and stops at the answer.
     while (!lookup.done() && !file.atEnd()) {
-        chunk = file.read(ChunkSize);
+        chunk = file.read(chunkSize);
         if (chunk.isEmpty())
             break;
         splitter.feed(chunk);

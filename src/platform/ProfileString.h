@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+class QIODevice;
+
 // Reading one value from a settings file in the classic private-profile layout:
 //
 //   [LAN]
@@ -33,6 +35,16 @@ QByteArray GetPrivateProfileString(QByteArrayView section, QByteArrayView key,
 // This project's reader of the file on disk, on every platform.
 QByteArray ReadProfileString(QByteArrayView section, QByteArrayView key,
                              QByteArrayView defaultValue, const QString &path);
+
+// How much of the file the reader takes at a time.
+inline constexpr qint64 ProfileChunkSize = 64 * 1024;
+
+// The same reader over a device opened for reading (the file, or a buffer), taken in pieces of
+// `chunkSize` bytes, at least 3 so that the first holds a byte-order mark whole; it stops
+// reading once the answer is known.
+QByteArray ReadProfileString(QByteArrayView section, QByteArrayView key,
+                             QByteArrayView defaultValue, QIODevice &file,
+                             qint64 chunkSize = ProfileChunkSize);
 
 // The same lookup over the contents of a file already in memory.
 QByteArray ProfileStringFromBytes(QByteArrayView section, QByteArrayView key,

@@ -11,9 +11,6 @@ namespace protocol {
 
 inline constexpr char CommandTerminator = '\r';
 
-// Block size the device takes in one announce/block exchange.
-inline constexpr quint32 DownloadBlockSize = 0x20000;
-
 QByteArray SetIpAddressCommand(QByteArrayView deviceIp, QByteArrayView dp310Ip,
                                QByteArrayView subnetMask, QByteArrayView gateway,
                                QByteArrayView multicast);

@@ -123,7 +123,7 @@ QList<QByteArray> LineAssembler::Feed(QByteArrayView chunk)
             m_discarding = false;
             continue;
         }
-        if (m_pending.size() + piece.size() - 1 > MaxLineLength) {
+        if (m_pending.size() + piece.size() - 1 > m_maxLineLength) {
             m_pending.clear();
             continue;
         }
@@ -135,7 +135,7 @@ QList<QByteArray> LineAssembler::Feed(QByteArrayView chunk)
 
     const QByteArrayView rest = chunk.sliced(start);
     if (!m_discarding && !rest.isEmpty()) {
-        if (m_pending.size() + rest.size() > MaxLineLength) {
+        if (m_pending.size() + rest.size() > m_maxLineLength) {
             m_pending.clear();
             m_discarding = true;
         } else {

@@ -50,12 +50,17 @@ QByteArray TranslateDownloadReply(QByteArrayView payload, const QByteArray &curr
 
 // Reassembles reply lines that TCP delivers in arbitrary pieces. Every complete line is handed
 // on with its LF; the bytes after the last LF wait for the next piece. A line that grows beyond
-// MaxLineLength without an LF is dropped whole (including the rest of it that arrives later), so
-// a peer cannot make the tool hold unbounded memory.
+// MaxLineLength (or the limit given) without an LF is dropped whole (including the rest of it that
+// arrives later), so a peer cannot make the tool hold unbounded memory.
 class LineAssembler
 {
 public:
     static constexpr qsizetype MaxLineLength = 64 * 1024;
+
+    // A smaller limit lets the fuzz target reach the dropping with short inputs.
+    explicit LineAssembler(qsizetype maxLineLength = MaxLineLength) : m_maxLineLength(maxLineLength)
+    {
+    }
 
     QList<QByteArray> Feed(QByteArrayView chunk);
     bool HasPendingLine() const { return !m_pending.isEmpty() || m_discarding; }
@@ -64,6 +69,7 @@ public:
     void Clear();
 
 private:
+    qsizetype m_maxLineLength;
     QByteArray m_pending;
     bool m_discarding = false;
 };

@@ -29,24 +29,24 @@ void InstallLoopbackGuard()
 
 MessageBoxRecorder::MessageBoxRecorder()
 {
-    platform::SetMessageBoxHandler([this](const platform::MessageBoxRequest &request) {
+    gui::SetMessageBoxHandler([this](const gui::MessageBoxRequest &request) {
         m_shown.append(request);
         if (m_whileOpen)
             m_whileOpen();
         if (!m_answers.isEmpty())
             return m_answers.takeFirst();
-        return (request.style & 0x0F) == platform::mb::YesNo ? platform::id::Yes : platform::id::Ok;
+        return (request.style & 0x0F) == gui::mb::YesNo ? gui::id::Yes : gui::id::Ok;
     });
 }
 
 MessageBoxRecorder::~MessageBoxRecorder()
 {
-    platform::SetMessageBoxHandler(nullptr);
+    gui::SetMessageBoxHandler(nullptr);
 }
 
 FileDialogAnswerer::FileDialogAnswerer()
 {
-    platform::SetFileDialogHandler([this](const platform::FileDialogRequest &request) {
+    gui::SetFileDialogHandler([this](const gui::FileDialogRequest &request) {
         m_requests.append(request);
         return m_paths.isEmpty() ? QString() : m_paths.takeFirst();
     });
@@ -54,7 +54,7 @@ FileDialogAnswerer::FileDialogAnswerer()
 
 FileDialogAnswerer::~FileDialogAnswerer()
 {
-    platform::SetFileDialogHandler(nullptr);
+    gui::SetFileDialogHandler(nullptr);
 }
 
 TestForms::TestForms(const QString &address, quint16 port) : m_dir(new QTemporaryDir)

@@ -33,14 +33,14 @@ public:
     MessageBoxRecorder &operator=(const MessageBoxRecorder &) = delete;
 
     void answerNext(int result) { m_answers.append(result); }
-    const QList<platform::MessageBoxRequest> &shown() const { return m_shown; }
+    const QList<gui::MessageBoxRequest> &shown() const { return m_shown; }
     int count() const { return static_cast<int>(m_shown.size()); }
     void clear() { m_shown.clear(); }
     // Runs while the box would be open (a modal box runs the event loop meanwhile).
     void setWhileOpen(std::function<void()> action) { m_whileOpen = std::move(action); }
 
 private:
-    QList<platform::MessageBoxRequest> m_shown;
+    QList<gui::MessageBoxRequest> m_shown;
     QList<int> m_answers;
     std::function<void()> m_whileOpen;
 };
@@ -55,10 +55,10 @@ public:
     FileDialogAnswerer &operator=(const FileDialogAnswerer &) = delete;
 
     void answerNext(const QString &path) { m_paths.append(path); }
-    const QList<platform::FileDialogRequest> &requests() const { return m_requests; }
+    const QList<gui::FileDialogRequest> &requests() const { return m_requests; }
 
 private:
-    QList<platform::FileDialogRequest> m_requests;
+    QList<gui::FileDialogRequest> m_requests;
     QList<QString> m_paths;
 };
 
@@ -119,13 +119,13 @@ T *child(QObject *root, const char *name)
 
 // main() for test suites that need the tool's application object (its error box for escaping
 // exceptions) and the loopback guard.
-#define QLT36_TEST_MAIN(TestClass)         \
-  int main(int argc, char **argv)          \
-  {                                        \
-    platform::Application app(argc, argv); \
-    platform::RegisterReplyMessage();      \
-    testsupport::InstallLoopbackGuard();   \
-    TestClass tc;                          \
-    QTEST_SET_MAIN_SOURCE_PATH             \
-    return QTest::qExec(&tc, argc, argv);  \
+#define QLT36_TEST_MAIN(TestClass)        \
+  int main(int argc, char **argv)         \
+  {                                       \
+    gui::Application app(argc, argv);     \
+    gui::RegisterReplyMessage();          \
+    testsupport::InstallLoopbackGuard();  \
+    TestClass tc;                         \
+    QTEST_SET_MAIN_SOURCE_PATH            \
+    return QTest::qExec(&tc, argc, argv); \
   }
