@@ -60,6 +60,7 @@ bool DeviceSession::DispatchReply(QByteArrayView text)
         // Taken whether or not a download runs; the download reads it at its next step.
         m_sequence.SetReplyText(protocol::TranslateDownloadReply(payload, m_sequence.ReplyText()));
         Q_EMIT downloadReply(m_sequence.ReplyText());
+        HurryDownload();
         break;
     }
     return true;
@@ -171,12 +172,34 @@ bool DeviceSession::StartDownload(const QByteArray &image, quint32 baseAddress)
     }
     m_sequence.Start(image, baseAddress);
     m_downloadTimer.start();
+    HurryDownload();
     return true;
 }
 
 void DeviceSession::StepDownload()
 {
     m_sequence.Tick();
+}
+
+void DeviceSession::HurryDownload()
+{
+    if (m_pace != DownloadPace::Replies || m_hurryQueued)
+        return;
+    // From the loop, as a tick would: the reply that ended a wait is still being handed over.
+    m_hurryQueued = true;
+    QMetaObject::invokeMethod(this, &DeviceSession::StepUntilTheDevice, Qt::QueuedConnection);
+}
+
+void DeviceSession::StepUntilTheDevice()
+{
+    m_hurryQueued = false;
+    if (!m_downloadTimer.isActive())
+        return; // stopped meanwhile
+    while (m_downloadTimer.isActive() && !m_sequence.AwaitsTheDevice())
+        m_sequence.Tick();
+    // The wait for the answer counts whole ticks from the step that sent.
+    if (m_downloadTimer.isActive())
+        m_downloadTimer.start();
 }
 
 void DeviceSession::AbortDownload()

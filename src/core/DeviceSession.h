@@ -89,6 +89,13 @@ public:
     {
         m_sequence.SetWaits(sizeWaitTicks, resultWaitTicks);
     }
+    // How the download steps on. Ticks: one step per 100 ms tick, as the windows do, the pacing
+    // devices have been used with. Replies: each step as soon as the device has answered the
+    // one before (the block right after its size acknowledgement, the next announce right after
+    // the result), which assumes the device is ready once it has answered. The same bytes go
+    // out in the same order, and the waits count ticks from the step that sent.
+    enum class DownloadPace { Ticks, Replies };
+    void SetDownloadPace(DownloadPace pace) { m_pace = pace; }
     // Busy from a confirmation on, before the download itself starts.
     void ReserveDownload() { m_sequence.Reserve(); }
     void ReleaseDownload() { m_sequence.Release(); }
@@ -122,6 +129,9 @@ Q_SIGNALS:
 
 private:
     void Send(const QByteArray &command, protocol::ReplyKind answer);
+    // With the pacing by replies: takes, from the loop, every step that waits for nothing.
+    void HurryDownload();
+    void StepUntilTheDevice();
     // With strict replies: whether `line` answers what was written; an answer is taken off the
     // list of those awaited.
     bool Answers(const QByteArray &line);
@@ -151,6 +161,8 @@ private:
     quint64 m_downloadSerial = 0;
     download::DownloadSequence m_sequence{ *this };
     QTimer m_downloadTimer;
+    DownloadPace m_pace = DownloadPace::Ticks;
+    bool m_hurryQueued = false;
 };
 
 } // namespace core
