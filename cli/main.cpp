@@ -1,7 +1,7 @@
 // ql-t36-cli: reads, sets and updates QL-T36 devices from the command line, many at once.
 
-#include "Output.h"
-#include "Tool.h"
+#include "app/Tool.h"
+#include "io/Output.h"
 
 #include "platform/ProgramPath.h"
 #include "platform/Signals.h"
