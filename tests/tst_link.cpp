@@ -151,6 +151,7 @@ private Q_SLOTS:
     void connectRefusedIsReportedOnce();
     void addressAndPortAreCheckedFirst_data();
     void addressAndPortAreCheckedFirst();
+    void typedAddressReplacesACheckedTarget();
     void noFailedSocketWhileTheBoxIsOpen();
     void sendWritesExactlyTheBytes();
     void commandGoesOutBeforeTheRepaint();
@@ -341,6 +342,23 @@ void TestLink::addressAndPortAreCheckedFirst()
     QVERIFY(!link().IsConnected());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(FormComNet->findChildren<QTcpSocket *>().size(), 0);
+}
+
+void TestLink::typedAddressReplacesACheckedTarget()
+{
+    // A target handed over as numbers (the command-line tool's) connects as it is...
+    LoopbackPeer peer(QHostAddress(0x7F000002u));
+    QSignalSpy statuses(&link(), &core::DeviceLink::statusChanged);
+    link().SetTarget(0x7F000002u, peer.port());
+    QVERIFY(FormComNet->ConnectLink());
+    QVERIFY(peer.waitConnected());
+    QCOMPARE(statuses.first().first().toString(), QStringLiteral("127.0.0.2Connect..."));
+    // ...and text typed later is what the next connection checks, not the old numbers.
+    link().DropConnection();
+    FormComNet->ui()->edtIPADR->setText(QStringLiteral("127.1"));
+    QVERIFY(!FormComNet->ConnectLink());
+    QCOMPARE(FormComNet->StatusText(), QStringLiteral("Error: invalid IP address"));
+    QCOMPARE(peer.connections(), 1);
 }
 
 void TestLink::noFailedSocketWhileTheBoxIsOpen()

@@ -134,7 +134,7 @@ QList<Step> ReadBack(const PlannedConfig &plan, bool addresses, bool mac, const 
                                                                    const QString &) {
         core::DeviceLink &link = job.Session().Link();
         link.DropConnection();
-        link.SetAddress(at.Host());
+        link.SetTarget(at.address, at.port);
         job.WhenUnreachable(notReadBack);
         job.Instead(QList<Step>{ steps::Connect() } + ReadBack(plan, addresses, mac, at, true));
         job.StepDone();
@@ -194,7 +194,7 @@ void Compare(DeviceJob &job, const PlannedConfig &plan, bool dryRun)
 bool FindAtPlannedIp(DeviceJob &job, const PlannedConfig &plan, const QString &why)
 {
     const QString at = plan.at->Label();
-    job.Session().Link().SetAddress(plan.at->Host());
+    job.Session().Link().SetTarget(plan.at->address, plan.at->port);
     job.WhenUnreachable([why, at](DeviceJob &unreached, const QString &there) {
         unreached.Fail(QStringLiteral("%1; nor at %2: %3").arg(why, at, there));
         return true;

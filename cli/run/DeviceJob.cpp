@@ -102,9 +102,8 @@ void DeviceJob::Start()
     if (!taken.takenOver.isEmpty())
         Q_EMIT noted(taken.takenOver);
     DeviceLink &link = m_session.Link();
-    // The link takes the address as the windows type it.
-    link.SetAddress(m_outcome.target.Host());
-    link.SetPort(QString::number(m_outcome.target.port));
+    // Checked when the target was read: the numbers go to the socket as they are.
+    link.SetTarget(m_outcome.target.address, m_outcome.target.port);
     link.SetConnectTimeout(m_settings.connectTimeoutMs);
     m_session.SetStrictReplies(true);
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });

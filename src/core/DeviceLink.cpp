@@ -56,11 +56,21 @@ DeviceLink::~DeviceLink()
 void DeviceLink::SetAddress(const QString &address)
 {
     m_address = address;
+    m_checkedAddress.reset();
 }
 
 void DeviceLink::SetPort(const QString &port)
 {
     m_port = port;
+    m_checkedPort.reset();
+}
+
+void DeviceLink::SetTarget(quint32 address, quint16 port)
+{
+    m_address = QHostAddress(address).toString(); // for the status texts
+    m_port = QString::number(port);
+    m_checkedAddress = address;
+    m_checkedPort = port;
 }
 
 void DeviceLink::BeginConnect()
@@ -68,12 +78,13 @@ void DeviceLink::BeginConnect()
     if (m_socket || m_pending)
         return;
 
-    const std::optional<quint32> address = platform::ParseDottedDecimal(m_address);
+    const std::optional<quint32> address =
+            m_checkedAddress ? m_checkedAddress : platform::ParseDottedDecimal(m_address);
     if (!address) {
         FailConnect(QStringLiteral("Error: invalid IP address"), 0);
         return;
     }
-    const std::optional<quint16> port = platform::ParsePort(m_port);
+    const std::optional<quint16> port = m_checkedPort ? m_checkedPort : platform::ParsePort(m_port);
     if (!port) {
         FailConnect(QStringLiteral("Error: invalid port"), 0);
         return;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 namespace core {
 
@@ -17,8 +18,10 @@ namespace core {
 // image blocks, receiving and reassembling reply lines, and the status texts of all of it.
 //
 // The target is held as text, as typed, and checked only when a connection is attempted: a
-// strict dotted-decimal IPv4 address and a decimal port 1-65535. A connection is "recorded" once
-// it is made; commands are written only to a recorded connection, never queued for a later one.
+// strict dotted-decimal IPv4 address and a decimal port 1-65535 (a caller that has checked its
+// target already hands it over as numbers, which go to the socket as they are). A connection is
+// "recorded" once it is made; commands are written only to a recorded connection, never queued
+// for a later one.
 //
 // Receiving is enabled by a command (SendCommand) or by StartReceivePolling, and ends once every
 // command written since has had a reply line, nothing more waits and no line is unfinished.
@@ -49,6 +52,8 @@ public:
     // Where the next connection goes; a connection that is open is left alone.
     void SetAddress(const QString &address);
     void SetPort(const QString &port);
+    // Both, checked already: an IPv4 address in host order, a port 1-65535.
+    void SetTarget(quint32 address, quint16 port);
     QString Address() const { return m_address; }
     // The bound on one connection attempt.
     void SetConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
@@ -149,6 +154,9 @@ private:
 
     QString m_address;
     QString m_port;
+    // Set with the text when the target came as numbers: nothing left to parse.
+    std::optional<quint32> m_checkedAddress;
+    std::optional<quint16> m_checkedPort;
     int m_connectTimeoutMs = DefaultConnectTimeoutMs;
 
     // Children of the link, released with deleteLater once their pointer here is cleared, so
