@@ -107,7 +107,7 @@ void DeviceJob::Start()
     link.SetAddress(m_outcome.target.host);
     link.SetPort(QString::number(m_outcome.target.port));
     link.SetConnectTimeout(m_request.connectTimeoutMs);
-    m_session.SetStrictReplies(true);
+    m_session.SetRouting(core::DeviceSession::Routing::AnswersOnly);
     m_session.SetDownloadWaits(Ticks(m_request.sizeWaitMs), Ticks(m_request.resultWaitMs));
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
     connect(&m_session, &core::DeviceSession::blockSent, this, [this] { m_wroteBlock = true; });

@@ -39,6 +39,12 @@ struct Reply
 // A text without LF is no reply.
 std::optional<Reply> MatchReply(QByteArrayView text);
 
+// A set command's result: accepted when the payload begins with "1".
+inline bool IsAccepted(QByteArrayView payload)
+{
+    return payload.startsWith('1');
+}
+
 // The address-list rule of "ACK_REC_IP:": trimmed, then items separated by commas, blanks
 // (codes 1-32) or both; a double-quoted item may hold separators and "" stands for one quote;
 // two commas in a row give an empty item; a trailing comma adds one empty item.
