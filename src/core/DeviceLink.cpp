@@ -480,8 +480,15 @@ bool DeviceLink::TakeReceived(QByteArray text)
     if (text == "0" && !m_assembler.HasPendingLine())
         return true;
     bool taken = true;
-    const QList<QByteArray> lines = m_assembler.Feed(text);
-    for (const QByteArray &line : lines) {
+    // The room of the last receive's line list and line is used again (a taker that keeps a
+    // line keeps its own copy of it).
+    QList<QByteArrayView> lines = std::exchange(m_lines, {});
+    lines.clear();
+    m_assembler.Feed(text, lines);
+    QByteArray line = std::exchange(m_line, {});
+    for (const QByteArrayView view : std::as_const(lines)) {
+        line.resize(0);
+        line.append(view);
         // The reply counts as seen before its taker ran: a command written meanwhile awaits a
         // reply of its own, and a connection made or lost meanwhile awaits nothing yet.
         const bool awaited = m_awaitedReplies > 0;
@@ -495,6 +502,8 @@ bool DeviceLink::TakeReceived(QByteArray text)
         if (!taking.taken)
             taken = false;
     }
+    m_lines = std::move(lines);
+    m_line = std::move(line);
     return taken;
 }
 

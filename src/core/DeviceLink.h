@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -161,6 +162,8 @@ private:
 
     QTimer m_pollTimer;
     protocol::LineAssembler m_assembler;
+    QList<QByteArrayView> m_lines;
+    QByteArray m_line;
     bool m_receiving = false;
     bool m_receiveAlways = false;
     quint64 m_writeSerial = 0;
