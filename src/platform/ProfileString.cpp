@@ -111,7 +111,9 @@ private:
     std::optional<QByteArray> m_value;
 };
 
-// Splits a byte stream into lines at CR, LF or CR LF, fed in arbitrary chunks.
+// Splits a byte stream into lines at CR, LF or CR LF, fed in arbitrary chunks. A line that lies
+// whole in one chunk goes to the lookup as it stands there; only one cut by a chunk's end is
+// copied.
 class LineSplitter
 {
 public:
@@ -119,25 +121,46 @@ public:
 
     void feed(QByteArrayView chunk)
     {
-        for (const char c : chunk) {
-            if (c == '\r' || c == '\n') {
-                // Empty lines do not matter, so CR LF may count as two line ends.
-                flush();
-                continue;
+        qsizetype start = 0;
+        qsizetype cr = chunk.indexOf('\r');
+        qsizetype lf = chunk.indexOf('\n');
+        for (;;) {
+            if (cr >= 0 && cr < start)
+                cr = chunk.indexOf('\r', start);
+            if (lf >= 0 && lf < start)
+                lf = chunk.indexOf('\n', start);
+            const qsizetype end = cr < 0 ? lf : (lf < 0 ? cr : std::min(cr, lf));
+            if (end < 0) {
+                keep(chunk.sliced(start));
+                return;
             }
-            if (m_line.size() < MaxLine)
-                m_line += c;
+            // Empty lines do not matter, so CR LF may count as two line ends.
+            const QByteArrayView piece = chunk.sliced(start, end - start);
+            if (m_line.isEmpty()) {
+                if (!piece.isEmpty())
+                    m_lookup.line(piece.first(std::min(piece.size(), MaxLine)));
+            } else {
+                keep(piece);
+                flush();
+            }
+            start = end + 1;
         }
     }
 
     void finish() { flush(); }
 
 private:
+    // The part of a line that fits.
+    void keep(QByteArrayView piece)
+    {
+        m_line.append(piece.first(std::min(piece.size(), MaxLine - m_line.size())));
+    }
+
     void flush()
     {
         if (!m_line.isEmpty())
             m_lookup.line(m_line);
-        m_line.clear();
+        m_line.resize(0);
     }
 
     Lookup &m_lookup;
