@@ -22,8 +22,8 @@ namespace core {
 // Receiving is enabled by a command (SendCommand) or by StartReceivePolling, and ends once every
 // command written since has had a reply line, nothing more waits and no line is unfinished.
 // While enabled, bytes are taken as soon as they arrive. Every complete line is handed on to
-// whoever takes it; an unfinished line waits for the rest of it. Bytes that arrive while receiving is off
-// wait for the next command on the same connection.
+// whoever takes it; an unfinished line waits for the rest of it. Bytes that arrive while
+// receiving is off wait for the next command on the same connection.
 //
 // The end of the connection (the device closed or reset it) is noticed when it happens, whether
 // or not receiving is enabled: lines that had come before it are still handed on if receiving
