@@ -111,7 +111,10 @@ void DeviceJob::Start()
     m_session.SetDownloadWaits(Ticks(m_request.sizeWaitMs), Ticks(m_request.resultWaitMs));
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
     connect(&m_session, &core::DeviceSession::blockSent, this, [this] { m_wroteBlock = true; });
-    connect(&link, &DeviceLink::connected, this, [this] { m_unreachable = nullptr; });
+    connect(&link, &DeviceLink::connected, this, [this] {
+        m_unreachable = nullptr;
+        m_lostBetweenSteps.clear();
+    });
     connect(&m_session, &core::DeviceSession::replyReceived, this, [this] { m_answered = true; });
     // A lost connection ends the device's run at once, unless the step under way can do without
     // it or the device hung up before answering anything (retried); a step that waits on its own
@@ -120,7 +123,9 @@ void DeviceJob::Start()
         if (m_backOffTimer.isActive())
             return;
         const QString error = WithCause(text, code);
-        if (m_stepContext == nullptr)
+        if (m_stepContext == nullptr && m_nextQueued)
+            m_lostBetweenSteps = error; // the next step meets it, as if it had been under way
+        else if (m_stepContext == nullptr)
             ConnectionEnded(error);
         else if (m_wait == Step::Wait::Reply && (m_answered || !Retry(error)))
             Unanswered(error);
@@ -132,6 +137,7 @@ void DeviceJob::Begin()
 {
     ++m_outcome.attempts;
     m_answered = false;
+    m_lostBetweenSteps.clear();
     m_steps.clear();
     Then(steps::Connect());
     m_request.command->plan(*this);
@@ -184,6 +190,7 @@ void DeviceJob::ConnectionEnded(const QString &error)
 
 void DeviceJob::RunNext()
 {
+    m_nextQueued = false;
     if (m_done)
         return;
     if (m_steps.isEmpty()) {
@@ -198,6 +205,14 @@ void DeviceJob::RunNext()
     m_unanswered = step.unanswered;
     m_ignoredLines = 0;
     m_stepContext = new QObject(this);
+    // A device often ends the connection right after its answer (one that took a new IP does):
+    // then a step that needs an answer is over before it sends anything.
+    if (m_wait == Step::Wait::Reply && !m_lostBetweenSteps.isEmpty()) {
+        const QString error = std::exchange(m_lostBetweenSteps, QString());
+        if (m_answered || !Retry(error))
+            Unanswered(error);
+        return;
+    }
     if (m_wait == Step::Wait::Reply)
         m_replyTimer.start(m_request.replyTimeoutMs);
     const bool connected = m_session.Link().IsConnected();
@@ -233,6 +248,7 @@ void DeviceJob::StepDone()
         return;
     }
     // From the loop: the session is still handing over the reply that ended this step.
+    m_nextQueued = true;
     QMetaObject::invokeMethod(this, &DeviceJob::RunNext, Qt::QueuedConnection);
 }
 

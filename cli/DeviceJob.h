@@ -136,6 +136,8 @@ private:
     int m_ignoredLines = 0; // since the step under way began
     bool m_wroteBlock = false;
     bool m_answered = false; // on this attempt's connection
+    bool m_nextQueued = false; // a step ended, the next starts from the loop
+    QString m_lostBetweenSteps; // how the connection ended meanwhile
     QTimer m_replyTimer;
     QTimer m_backOffTimer;
     QElapsedTimer m_clock;

@@ -83,6 +83,20 @@ QString linkStatus()
     return FormComNet->StatusText();
 }
 
+// The device ended the connection. Windows reports a reset that a write meets as an error of its
+// own; met by a read it is an end, as everywhere.
+bool endedByTheDevice()
+{
+    const QString status = linkStatus();
+#ifdef Q_OS_WIN
+    if (status == QLatin1String("recv() failed: error 10053\n")
+        || status == QLatin1String("recv() failed: error 10054\n")) {
+        return true;
+    }
+#endif
+    return status == QLatin1String("Disconnected\n");
+}
+
 QString versionText()
 {
     return FormUpdate->ui()->STextVersion->text();
@@ -885,7 +899,7 @@ void TestFaults::verifyAfterTheDeviceWentAway(bool written)
     QVERIFY(tickToIdle(60) <= 53);
     QVERIFY(!downloadBusy());
     QCOMPARE(updateStatus(), QStringLiteral("Error!!(Timeout)"));
-    QCOMPARE(linkStatus(), QStringLiteral("Disconnected\n"));
+    QVERIFY2(endedByTheDevice(), qPrintable(linkStatus()));
     QVERIFY(!link().CommandHold());
 
     QCOMPARE(m_device->receivedCommands(),
@@ -927,7 +941,7 @@ void TestFaults::sendTheBlockWhileTheDeviceGoesAway(bool written)
     QVERIFY(startDownload());
     QVERIFY(tickWithReplies(4)); // the acknowledgement and the block
     QCOMPARE(updateStatus(), QStringLiteral("Data Send"));
-    QVERIFY(waitFor([] { return linkStatus() == QLatin1String("Disconnected\n"); }, WaitMs));
+    QVERIFY(waitFor(endedByTheDevice, WaitMs));
     verifyAfterTheDeviceWentAway(written);
 }
 
