@@ -179,7 +179,7 @@ bool Soak::driveDownload()
     QObject scope;
     QObject::connect(&session, &core::DeviceSession::commandSent, &scope, [&sent] { ++sent; });
     QObject::connect(&session, &core::DeviceSession::blockSent, &scope, [&sent] { ++sent; });
-    QObject::connect(&session, &core::DeviceSession::replyReceived, &scope,
+    QObject::connect(&session.Link(), &core::DeviceLink::lineReceived, &scope,
                      [&answered] { ++answered; });
     QElapsedTimer guard;
     guard.start();

@@ -26,10 +26,27 @@ constexpr QByteArrayView SecondDefaultResult = "~none~";
 QByteArray readStreamed(QByteArrayView section, QByteArrayView key, QByteArrayView defaultValue,
                         QByteArrayView contents, qint64 chunkSize)
 {
-    QBuffer file;
+    // One buffer device for the whole run; it lets go of the input's bytes before they go.
+    static QBuffer file;
     file.setData(QByteArray::fromRawData(contents.data(), contents.size()));
     FUZZ_CHECK(file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
-    return platform::ReadProfileString(section, key, defaultValue, file, chunkSize);
+    QByteArray value = platform::ReadProfileString(section, key, defaultValue, file, chunkSize);
+    file.close();
+    file.setData(QByteArray());
+    return value;
+}
+
+// `name` upper-cased, with blanks around it that do not count, in `padded` (whose room is kept
+// from one input to the next).
+QByteArrayView paddedUpper(QByteArrayView name, QByteArrayView before, QByteArrayView after,
+                           QByteArray &padded)
+{
+    padded.resize(0);
+    padded.append(before);
+    for (const char c : name)
+        padded.append(platform::CharUpperAnsi(c));
+    padded.append(after);
+    return padded;
 }
 
 bool isUtf16Le(QByteArrayView contents)
@@ -142,9 +159,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     // Names match without regard to case, and blanks around the names do not count.
-    const QByteArray otherSection = " " + platform::CharUpperBuffA(section.toByteArray()) + "  ";
-    const QByteArray otherKey = "  " + platform::CharUpperBuffA(key.toByteArray()) + " ";
-    FUZZ_CHECK(platform::ProfileStringFromBytes(otherSection, otherKey, SecondDefault, contents)
+    static QByteArray otherSection;
+    static QByteArray otherKey;
+    FUZZ_CHECK(platform::ProfileStringFromBytes(paddedUpper(section, " ", "  ", otherSection),
+                                                paddedUpper(key, "  ", " ", otherKey),
+                                                SecondDefault, contents)
                == other);
     return 0;
 }

@@ -84,7 +84,8 @@ struct Scratch
     QByteArray kept;
     std::vector<qsizetype> cuts;
     std::vector<QByteArrayView> parts;
-    QList<QByteArray> lines;
+    QList<QByteArrayView> expected;
+    QList<QByteArrayView> lines;
 
     Scratch()
     {
@@ -101,24 +102,18 @@ void expand(QByteArrayView body, qsizetype limit, QByteArray &stream)
     expandInto(body, limit, [&stream](qsizetype run, char byte) { stream.append(run, byte); });
 }
 
-// Whether `lines` are what the assembler must hand on, worked out over the whole stream at once:
-// every LF-ended line whose text before the LF fits `limit`, in order; longer lines vanish
-// whole. Gives the size of the unfinished rest.
-qsizetype checkLines(const QList<QByteArray> &lines, QByteArrayView stream, qsizetype limit)
+// The lines the assembler must hand on, worked out over the whole stream at once: every LF-ended
+// line whose text before the LF fits `limit`, in order; longer lines vanish whole. Gives the size
+// of the unfinished rest.
+qsizetype expectedLines(QByteArrayView stream, qsizetype limit, QList<QByteArrayView> &expected)
 {
-    qsizetype next = 0;
+    expected.clear();
     qsizetype start = 0;
-    for (;;) {
-        const qsizetype lf = stream.indexOf('\n', start);
-        if (lf < 0)
-            break;
-        if (lf - start <= limit) {
-            FUZZ_CHECK(next < lines.size());
-            FUZZ_CHECK(lines[next++] == stream.sliced(start, lf + 1 - start));
-        }
+    for (qsizetype lf = stream.indexOf('\n'); lf >= 0; lf = stream.indexOf('\n', start)) {
+        if (lf - start <= limit)
+            expected.append(stream.sliced(start, lf + 1 - start));
         start = lf + 1;
     }
-    FUZZ_CHECK(next == lines.size());
     return stream.size() - start;
 }
 
@@ -133,18 +128,6 @@ void cutInto(QByteArrayView stream, const std::vector<qsizetype> &cuts,
         start = cut;
     }
     parts.push_back(stream.sliced(start));
-}
-
-// Collects in `lines`, which keeps its room from input to input.
-void feed(LineAssembler &assembler, const std::vector<QByteArrayView> &parts, qsizetype limit,
-          QList<QByteArray> &lines)
-{
-    lines.clear();
-    for (const QByteArrayView part : parts) {
-        for (QByteArray &line : assembler.Feed(part))
-            lines.append(std::move(line));
-        FUZZ_CHECK(assembler.PendingSize() <= limit);
-    }
 }
 
 void checkAssemblerEnd(const LineAssembler &assembler, qsizetype tail, qsizetype limit)
@@ -189,20 +172,27 @@ void checkReply(QByteArrayView text)
 }
 
 void checkAssembler(QByteArrayView stream, const std::vector<QByteArrayView> &parts,
-                    qsizetype limit, QList<QByteArray> &lines)
+                    qsizetype limit, Scratch &scratch)
 {
-    // However the stream is cut, exactly the lines that arrived whole and fit come out.
+    // However the stream is cut, exactly the lines that arrived whole and fit come out, each
+    // while the views of its piece are valid.
+    const qsizetype tail = expectedLines(stream, limit, scratch.expected);
     LineAssembler assembler(limit);
-    feed(assembler, parts, limit, lines);
-    const qsizetype tail = checkLines(lines, stream, limit);
-    checkAssemblerEnd(assembler, tail, limit);
-
-    for (const QByteArray &line : lines) {
-        FUZZ_CHECK(line.endsWith('\n'));
-        FUZZ_CHECK(line.indexOf('\n') == line.size() - 1);
-        FUZZ_CHECK(line.size() <= limit + 1);
-        checkReply(line);
+    qsizetype next = 0;
+    for (const QByteArrayView part : parts) {
+        scratch.lines.clear();
+        assembler.Feed(part, scratch.lines);
+        for (const QByteArrayView line : std::as_const(scratch.lines)) {
+            FUZZ_CHECK(next < scratch.expected.size() && line == scratch.expected[next++]);
+            FUZZ_CHECK(line.endsWith('\n'));
+            FUZZ_CHECK(line.indexOf('\n') == line.size() - 1);
+            FUZZ_CHECK(line.size() <= limit + 1);
+            checkReply(line);
+        }
+        FUZZ_CHECK(assembler.PendingSize() <= limit);
     }
+    FUZZ_CHECK(next == scratch.expected.size());
+    checkAssemblerEnd(assembler, tail, limit);
     // A received text is dispatched by its first line only.
     checkReply(stream);
 
@@ -210,29 +200,36 @@ void checkAssembler(QByteArrayView stream, const std::vector<QByteArrayView> &pa
     // next line comes out whole.
     assembler.Clear();
     FUZZ_CHECK(!assembler.HasPendingLine() && assembler.PendingSize() == 0);
-    const QList<QByteArray> next = assembler.Feed("\n");
-    FUZZ_CHECK(next.size() == 1 && next.front() == "\n");
-    lines.clear();
+    scratch.lines.clear();
+    assembler.Feed("\n", scratch.lines);
+    FUZZ_CHECK(scratch.lines.size() == 1 && scratch.lines.front() == "\n");
 }
 
 // One link for the whole run, with no connection: each input hands it its pieces as receives.
-// Its sink declines the lines of odd length, so that declining is seen to drop one line only.
+// Its taker declines the lines of odd length, so that declining is seen to drop one line only.
 struct LinkUnderTest
 {
     core::DeviceLink link;
+    QByteArrayView report; // what the next receive must report
     int reports = 0;
-    QByteArray lastReport;
-    QList<QByteArray> lines;
+    // Every line handed on, one after the other.
+    QByteArray lines;
+    bool declined = false;
 
     LinkUnderTest()
     {
+        lines.reserve(MaxStream);
         QObject::connect(&link, &core::DeviceLink::received, [this](const QByteArray &text) {
             ++reports;
-            lastReport = text;
+            FUZZ_CHECK(text == report);
         });
-        link.SetLineSink([this](const QByteArray &line) {
-            lines.append(line);
-            return line.size() % 2 == 0;
+        QObject::connect(&link, &core::DeviceLink::lineReceived, [this](const QByteArray &line) {
+            FUZZ_CHECK(line.indexOf('\n') == line.size() - 1);
+            lines += line;
+            if (line.size() % 2 == 0)
+                link.LineTaken(false);
+            else
+                declined = true;
         });
     }
 };
@@ -243,33 +240,30 @@ void checkLink(const std::vector<QByteArrayView> &parts, QByteArray &kept)
 {
     static LinkUnderTest test;
     kept.resize(0);
+    test.lines.resize(0);
     for (const QByteArrayView part : parts) {
         const qsizetype nul = part.indexOf('\0');
         const QByteArrayView text = nul >= 0 ? part.first(nul) : part;
         const bool unfinished = !kept.isEmpty() && !kept.endsWith('\n');
-        const qsizetype before = test.lines.size();
         const int reportsBefore = test.reports;
+        test.report = text;
+        test.declined = false;
         // Bytes the link does not own, as a socket's read would not be either.
         const bool taken =
                 test.link.TakeReceived(QByteArray::fromRawData(part.data(), part.size()));
-        FUZZ_CHECK(test.reports == reportsBefore + 1 && test.lastReport == text);
-        const bool anyDeclined =
-                std::any_of(test.lines.cbegin() + before, test.lines.cend(),
-                            [](const QByteArray &line) { return line.size() % 2 != 0; });
-        FUZZ_CHECK(taken == !anyDeclined);
+        FUZZ_CHECK(test.reports == reportsBefore + 1);
+        FUZZ_CHECK(taken == !test.declined);
         if (text != "0" || unfinished)
             kept += text;
     }
 
-    const qsizetype tail = checkLines(test.lines, kept, LineAssembler::MaxLineLength);
+    // The lines are the stream up to its last LF, each ending at the LF that ends it.
+    const qsizetype tail = kept.size() - (kept.lastIndexOf('\n') + 1);
+    FUZZ_CHECK(test.lines == QByteArrayView(kept).first(kept.size() - tail));
     FUZZ_CHECK(test.link.PendingReplyBytes() == tail);
     // What waits is the unfinished line; dropping it leaves the link as it was before the input.
     FUZZ_CHECK(test.link.DiscardReceived() == QByteArrayView(kept).last(tail));
     FUZZ_CHECK(test.link.PendingReplyBytes() == 0);
-    // Nothing an input allocated outlives it, or libFuzzer would take it for a leak (the lists
-    // keep only their room).
-    test.lines.clear();
-    test.lastReport = QByteArray();
 }
 
 } // namespace
@@ -305,7 +299,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     cutInto(stream, cuts, scratch.parts);
 
-    checkAssembler(stream, scratch.parts, limit, scratch.lines);
+    checkAssembler(stream, scratch.parts, limit, scratch);
     checkLink(scratch.parts, scratch.kept);
     return 0;
 }

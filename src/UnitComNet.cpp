@@ -67,14 +67,14 @@ TFormComNet::TFormComNet(QWidget *parent)
     connect(&link, &core::DeviceLink::received, this, [this](const QByteArray &text) {
         m_ui->MemoComMsg->setPlainText(protocol::FromWire(text));
     });
-    // Each reply goes to the main window, found by its title, as the reply message; with no
-    // such window it is dropped and receiving goes on.
-    m_session->SetHandOver([](const QByteArray &line) {
+    // Each reply line goes to the main window, found by its title, as the reply message, whose
+    // result says whether it was a reply; with no such window it is not taken, and receiving
+    // goes on.
+    m_session->SetRouting(core::DeviceSession::Routing::None);
+    connect(&link, &core::DeviceLink::lineReceived, this, [&link](const QByteArray &line) {
         QWidget *mainWindow = FormMain ? gui::FindTopLevelWindow(FormMain->windowTitle()) : nullptr;
-        if (!mainWindow)
-            return false;
-        gui::SendReplyMessage(mainWindow, 0, line);
-        return true;
+        if (mainWindow)
+            link.LineTaken(gui::SendReplyMessage(mainWindow, 0, line) != 0);
     });
 
     connect(m_ui->SBtnLanConnect, &QToolButton::clicked, this, &TFormComNet::SBtnLanConnectClick);

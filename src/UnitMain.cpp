@@ -12,11 +12,13 @@
 #include "gui/ReplyMessage.h"
 #include "platform/Signals.h"
 #include "protocol/Commands.h"
+#include "protocol/Replies.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
 
 #include <array>
+#include <optional>
 
 TFormMain *FormMain = nullptr;
 
@@ -223,33 +225,44 @@ void TFormMain::BtnReadClick()
 bool TFormMain::event(QEvent *event)
 {
     if (event->type() == gui::ReplyMessageEvent::eventType()) {
-        OnReplyMessage(static_cast<const gui::ReplyMessageEvent &>(*event));
+        OnReplyMessage(static_cast<gui::ReplyMessageEvent &>(*event));
         return true;
     }
     return QWidget::event(event);
 }
 
-void TFormMain::OnReplyMessage(const gui::ReplyMessageEvent &message)
+void TFormMain::OnReplyMessage(gui::ReplyMessageEvent &message)
 {
-    DispatchReply(message.text());
+    // The link counts the replies that answer its commands.
+    message.setResult(DispatchReply(message.text()) ? 1 : 0);
 }
 
 bool TFormMain::DispatchReply(const QByteArray &text)
 {
-    // The device session knows the replies; its signals come back to the handlers below.
-    return FormComNet->Session().DispatchReply(text);
+    // In the order of the reply table.
+    static constexpr std::array<void (TFormMain::*)(const QByteArray &), 7> Handlers = {
+        &TFormMain::AckSetIp,    &TFormMain::AckRecIp,  &TFormMain::AckSetMac,
+        &TFormMain::AckReqMac,   &TFormMain::AckReqVer, &TFormMain::AckUpload,
+        &TFormMain::AckDownload,
+    };
+    const std::optional<protocol::Reply> reply = protocol::MatchReply(text);
+    if (!reply)
+        return false;
+    (this->*Handlers[static_cast<std::size_t>(reply->kind)])(reply->payload);
+    return true;
 }
 
-void TFormMain::AckSetIp(bool accepted)
+void TFormMain::AckSetIp(const QByteArray &payload)
 {
-    SetStatusText(accepted ? QStringLiteral("IP Address Set Complete")
-                           : QStringLiteral("IP Address Set Failed"));
+    SetStatusText(protocol::IsAccepted(payload) ? QStringLiteral("IP Address Set Complete")
+                                                : QStringLiteral("IP Address Set Failed"));
     // The device now answers at the address it was just given.
     FormComNet->SetDeviceAddress(m_ui->EdtIP1->text());
 }
 
-void TFormMain::AckRecIp(const QList<QByteArray> &items)
+void TFormMain::AckRecIp(const QByteArray &payload)
 {
+    const QList<QByteArray> items = protocol::SplitCommaText(payload);
     const std::array<QLineEdit *, 5> fields = { m_ui->EdtIP1, m_ui->EdtIP2, m_ui->EdtMask,
                                                 m_ui->EdtGate, m_ui->EdtMCast };
     for (std::size_t i = 0; i < fields.size() && i < static_cast<std::size_t>(items.size()); ++i)
@@ -257,39 +270,36 @@ void TFormMain::AckRecIp(const QList<QByteArray> &items)
     SetStatusText(QStringLiteral("IP Address Received"));
 }
 
-void TFormMain::AckSetMac(bool accepted)
+void TFormMain::AckSetMac(const QByteArray &payload)
 {
-    FormMacAdr->SetStatusText(accepted ? QStringLiteral("MAC Address Set Complete")
-                                       : QStringLiteral("MAC Address Set Failed"));
+    FormMacAdr->SetStatusText(protocol::IsAccepted(payload)
+                                      ? QStringLiteral("MAC Address Set Complete")
+                                      : QStringLiteral("MAC Address Set Failed"));
 }
 
-void TFormMain::AckReqMac(const QByteArray &mac)
+void TFormMain::AckReqMac(const QByteArray &payload)
 {
-    FormMacAdr->SetMacText(protocol::FromWire(mac));
+    FormMacAdr->SetMacText(protocol::FromWire(protocol::Trim(payload)));
     FormMacAdr->SetStatusText(QStringLiteral("MAC Address Received"));
 }
 
-void TFormMain::AckReqVer(const QByteArray &version)
+void TFormMain::AckReqVer(const QByteArray &payload)
 {
-    FormUpdate->SetVersionText(protocol::FromWire(version));
+    FormUpdate->SetVersionText(protocol::FromWire(protocol::Trim(payload)));
     FormUpdate->SetStatusText(QStringLiteral("Version Received"));
 }
 
-namespace {
-
-// What the device session signals, and which window shows it.
-void ConnectForms()
+void TFormMain::AckUpload(const QByteArray &payload)
 {
-    core::DeviceSession &session = FormComNet->Session();
-    QObject::connect(&session, &core::DeviceSession::addressesSet, FormMain, &TFormMain::AckSetIp);
-    QObject::connect(&session, &core::DeviceSession::addressesRead, FormMain, &TFormMain::AckRecIp);
-    QObject::connect(&session, &core::DeviceSession::macSet, FormMain, &TFormMain::AckSetMac);
-    QObject::connect(&session, &core::DeviceSession::macRead, FormMain, &TFormMain::AckReqMac);
-    QObject::connect(&session, &core::DeviceSession::versionRead, FormMain, &TFormMain::AckReqVer);
-    FormUpdate->AttachDownload(session);
+    // Recognised so that it never reaches another handler; nothing here asks for it.
+    Q_UNUSED(payload);
 }
 
-} // namespace
+void TFormMain::AckDownload(const QByteArray &payload)
+{
+    // Taken whether or not a download runs; the download reads it at its next step.
+    FormUpdate->SetReplyText(protocol::TranslateDownloadReply(payload, FormUpdate->ReplyText()));
+}
 
 void CreateForms()
 {
@@ -297,7 +307,7 @@ void CreateForms()
     FormComNet = new TFormComNet;
     FormUpdate = new TFormUpdate;
     FormMacAdr = new TFormMacAdr;
-    ConnectForms();
+    FormUpdate->AttachDownload(FormComNet->Session());
 }
 
 void DestroyForms()

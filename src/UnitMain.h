@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QWidget>
 
 #include <memory>
@@ -31,15 +30,18 @@ public:
     // Bit 0: Shift seen held; bit 1: Ctrl seen held. Only key-downs set it.
     quint16 ModifierKeys() const { return m_modifierKeys; }
 
-    // Routes one received text to the handler of its reply; false when nothing matched.
+    // Routes one received text to the handler of its reply (first line only, first prefix of
+    // the table that occurs in it) with the rest of the line; false when nothing matched.
     bool DispatchReply(const QByteArray &text);
 
-    // Reply handlers: what the device answered, shown in the window concerned.
-    void AckSetIp(bool accepted);
-    void AckRecIp(const QList<QByteArray> &items);
-    void AckSetMac(bool accepted);
-    void AckReqMac(const QByteArray &mac);
-    void AckReqVer(const QByteArray &version);
+    // Reply handlers, one per prefix: what the device answered, shown in the window concerned.
+    void AckSetIp(const QByteArray &payload);
+    void AckRecIp(const QByteArray &payload);
+    void AckSetMac(const QByteArray &payload);
+    void AckReqMac(const QByteArray &payload);
+    void AckReqVer(const QByteArray &payload);
+    void AckUpload(const QByteArray &payload);
+    void AckDownload(const QByteArray &payload);
 
     Ui::TFormMain *ui() const { return m_ui.get(); }
 
@@ -62,7 +64,7 @@ private:
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
     void FormKeyUp(int key, Qt::KeyboardModifiers shift);
     void FormClick();
-    void OnReplyMessage(const gui::ReplyMessageEvent &message);
+    void OnReplyMessage(gui::ReplyMessageEvent &message);
 
     void SetStatusText(const QString &text);
     void SetOuterWidth(int width);
@@ -80,7 +82,7 @@ extern TFormMain *FormMain;
 int ProgramEntry(int argc, char **argv);
 
 // Creates FormMain, FormComNet, FormUpdate and FormMacAdr, in this order, each running its
-// creation handler, then lets the windows show what the device session signals; DestroyForms
+// creation handler, then lets the update window show the session's download; DestroyForms
 // deletes them again (tests create fresh windows per case).
 void CreateForms();
 void DestroyForms();

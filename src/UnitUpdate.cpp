@@ -68,6 +68,12 @@ QByteArray TFormUpdate::ReplyText() const
     return m_session ? m_session->Download().ReplyText() : QByteArray();
 }
 
+void TFormUpdate::SetReplyText(const QByteArray &text)
+{
+    if (m_session)
+        m_session->SetDownloadReplyText(text);
+}
+
 TFormUpdate::~TFormUpdate() = default;
 
 void TFormUpdate::FormCreate()

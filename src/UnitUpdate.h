@@ -32,6 +32,7 @@ public:
 
     // The translated "ACK_DOWNLOAD:" reply the download reads next.
     QByteArray ReplyText() const;
+    void SetReplyText(const QByteArray &text);
 
     // The image last loaded; empty before the first load and after a failed one.
     const QByteArray &ImageBuffer() const { return m_imageBuffer; }

@@ -80,7 +80,8 @@ struct PortCall
     QString text;
 };
 
-class RecordingPort final : public download::DownloadPort
+// Records what the sequence writes and what it signals, in one order.
+class RecordingPort final : public download::DownloadLink
 {
 public:
     void SendCommand(QByteArrayView bytes) override
@@ -91,12 +92,19 @@ public:
         calls.append(call);
     }
     void StartReceivePolling() override { calls.append({ PortCall::Poll, {}, {} }); }
-    void SetStatusText(const QString &text) override
+
+    void Watch(DownloadSequence &seq)
     {
-        calls.append({ PortCall::Status, {}, text });
+        QObject::connect(&seq, &DownloadSequence::statusChanged, [this](const QString &text) {
+            calls.append({ PortCall::Status, {}, text });
+        });
+        QObject::connect(&seq, &DownloadSequence::progressed, [this] {
+            calls.append({ PortCall::Progress, {}, {} });
+        });
+        QObject::connect(&seq, &DownloadSequence::stopped, [this] {
+            calls.append({ PortCall::Stop, {}, {} });
+        });
     }
-    void StepProgress() override { calls.append({ PortCall::Progress, {}, {} }); }
-    void Stopped() override { calls.append({ PortCall::Stop, {}, {} }); }
 
     QList<PortCall> calls;
 };
@@ -164,6 +172,8 @@ public:
     RecordingPort port;
     DownloadSequence seq{ port };
     QList<TickRecord> ticks;
+
+    Rig() { port.Watch(seq); }
 
     void start(const QByteArray &image, quint32 baseAddress)
     {
@@ -1209,14 +1219,11 @@ void TestDownloadSequence::restartAfterStop()
 }
 
 // Remembers, at every send, whether other windows' commands were being held back.
-class HoldPort final : public download::DownloadPort
+class HoldPort final : public download::DownloadLink
 {
 public:
     void SendCommand(QByteArrayView bytes) override { sends.append({ bytes.toByteArray(), hold }); }
     void StartReceivePolling() override { }
-    void SetStatusText(const QString &) override { }
-    void StepProgress() override { }
-    void Stopped() override { ++stops; }
     void HoldOtherCommands(bool h) override
     {
         hold = h;
@@ -1256,6 +1263,7 @@ void TestDownloadSequence::otherCommandsHeldInsideEachBlock()
 
     HoldPort port;
     download::DownloadSequence seq(port);
+    QObject::connect(&seq, &DownloadSequence::stopped, [&port] { ++port.stops; });
     seq.Start(QByteArray(0x90000, '\x5a'), 0x1000000);
     for (int tick = 0; tick < 2000 && (tick == 0 || seq.DownloadBusy()); ++tick) {
         const qsizetype before = port.sends.size();

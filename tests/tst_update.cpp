@@ -230,8 +230,7 @@ void TestUpdate::init()
             });
     connect(&testsupport::session(), &core::DeviceSession::commandSent, this, [this] { ++m_sent; });
     connect(&testsupport::session(), &core::DeviceSession::blockSent, this, [this] { ++m_sent; });
-    connect(&testsupport::session(), &core::DeviceSession::replyReceived, this,
-            [this] { ++m_answered; });
+    connect(&testsupport::link(), &core::DeviceLink::lineReceived, this, [this] { ++m_answered; });
     connect(m_device.get(), &sim::DeviceSimulator::clientConnected, this,
             [this] { m_events.append(QStringLiteral("connect")); });
     connect(m_device.get(), &sim::DeviceSimulator::blockReceived, this,

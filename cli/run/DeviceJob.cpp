@@ -105,7 +105,7 @@ void DeviceJob::Start()
     // Checked when the target was read: the numbers go to the socket as they are.
     link.SetTarget(m_outcome.target.address, m_outcome.target.port);
     link.SetConnectTimeout(m_settings.connectTimeoutMs);
-    m_session.SetStrictReplies(true);
+    m_session.SetRouting(core::DeviceSession::Routing::AnswersOnly);
     connect(&m_session, &core::DeviceSession::replyIgnored, this, [this] { ++m_ignoredLines; });
     connect(&m_session, &core::DeviceSession::blockSent, this, [this] { m_wroteBlock = true; });
     connect(&link, &DeviceLink::connected, this, [this] {

@@ -168,7 +168,7 @@ void DeviceLink::FinishConnect()
     m_socket = socket;
     ++m_connectionNumber;
     m_assembler.Clear();
-    m_awaitedReplies = 0;
+    ForgetAwaitedReplies();
     Q_EMIT statusChanged(QStringLiteral("Connect Complete"));
     Q_EMIT connected();
     // Data that came with the connection waits for receiving to be enabled.
@@ -194,7 +194,7 @@ void DeviceLink::ReleaseSocket(bool graceful)
 {
     QTcpSocket *socket = std::exchange(m_socket, nullptr);
     m_assembler.Clear();
-    m_awaitedReplies = 0;
+    ForgetAwaitedReplies();
     if (!socket)
         return;
     disconnect(socket, nullptr, this, nullptr);
@@ -466,6 +466,20 @@ void DeviceLink::Receive()
         m_pollTimer.stop();
 }
 
+void DeviceLink::ForgetAwaitedReplies()
+{
+    m_awaitedReplies = 0;
+    ++m_awaitedResets;
+}
+
+void DeviceLink::LineTaken(bool reply)
+{
+    if (m_taking) {
+        m_taking->taken = true;
+        m_taking->reply = m_taking->reply || reply;
+    }
+}
+
 bool DeviceLink::TakeReceived(QByteArray text)
 {
     // The device's texts are C strings: the text ends at the first NUL.
@@ -477,14 +491,30 @@ bool DeviceLink::TakeReceived(QByteArray text)
     if (text == "0" && !m_assembler.HasPendingLine())
         return true;
     bool taken = true;
-    const QList<QByteArray> lines = m_assembler.Feed(text);
-    for (const QByteArray &line : lines) {
-        if (m_awaitedReplies > 0 && protocol::MatchReply(line))
+    // The room of the last receive's line list and line is used again (a taker that keeps a
+    // line keeps its own copy of it).
+    QList<QByteArrayView> lines = std::exchange(m_lines, {});
+    lines.clear();
+    m_assembler.Feed(text, lines);
+    QByteArray line = std::exchange(m_line, {});
+    for (const QByteArrayView view : std::as_const(lines)) {
+        line.resize(0);
+        line.append(view);
+        // The reply counts as seen before its taker ran: a command written meanwhile awaits a
+        // reply of its own, and a connection made or lost meanwhile awaits nothing yet.
+        const bool awaited = m_awaitedReplies > 0;
+        const quint64 resets = m_awaitedResets;
+        LineTaking taking;
+        const QScopedValueRollback<LineTaking *> handing(m_taking, &taking);
+        Q_EMIT lineReceived(line);
+        if (taking.reply && awaited && resets == m_awaitedResets)
             --m_awaitedReplies;
         // Nobody took it: dropped, the next line still goes, and receiving stays on.
-        if (!m_lineSink || !m_lineSink(line))
+        if (!taking.taken)
             taken = false;
     }
+    m_lines = std::move(lines);
+    m_line = std::move(line);
     return taken;
 }
 

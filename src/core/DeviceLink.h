@@ -4,12 +4,12 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <functional>
 #include <optional>
 
 namespace core {
@@ -25,9 +25,9 @@ namespace core {
 //
 // Receiving is enabled by a command (SendCommand) or by StartReceivePolling, and ends once every
 // command written since has had a reply line, nothing more waits and no line is unfinished.
-// While enabled, bytes are taken as soon as they arrive. Every complete line goes to the line
-// sink; an unfinished line waits for the rest of it. Bytes that arrive while receiving is off
-// wait for the next command on the same connection.
+// While enabled, bytes are taken as soon as they arrive. Every complete line is handed on to
+// whoever takes it; an unfinished line waits for the rest of it. Bytes that arrive while
+// receiving is off wait for the next command on the same connection.
 //
 // The end of the connection (the device closed or reset it) is noticed when it happens, whether
 // or not receiving is enabled: lines that had come before it are still handed on if receiving
@@ -108,17 +108,17 @@ public:
     // there may be waiting for the block's bytes and would take any later bytes as image data.
     void AbandonOpenBlock();
 
-    // Where complete reply lines (LF included) go. A sink that returns false did not take the
-    // line: it is dropped, the lines after it are still handed on, and receiving stays enabled.
-    using LineSink = std::function<bool(const QByteArray &line)>;
-    void SetLineSink(LineSink sink) { m_lineSink = std::move(sink); }
+    // Said by whoever takes the line being handed on (lineReceived()); `reply` when it was a
+    // reply, which answers one command awaiting its reply line. A line nobody takes is dropped,
+    // the lines after it are still handed on, and receiving stays enabled.
+    void LineTaken(bool reply);
 
     // Bytes of an unfinished reply line held until its LF arrives.
     qsizetype PendingReplyBytes() const { return m_assembler.PendingSize(); }
 
     // What one receive does with the bytes it read: cuts them at the first NUL, reports them
-    // (received()) and hands every line they complete to the sink. False when the sink declined
-    // a line. Needs no connection, so the line handling can be fed bytes from memory.
+    // (received()) and hands on every line they complete (lineReceived()). False when a line
+    // was not taken. Needs no connection, so the line handling can be fed bytes from memory.
     bool TakeReceived(QByteArray text);
 
 Q_SIGNALS:
@@ -133,6 +133,8 @@ Q_SIGNALS:
     void connectionLost(const QString &text, int code);
     // Each receive, cut at its first NUL, before its lines are handed on.
     void received(const QByteArray &text);
+    // Each complete reply line (LF included), in order; its taker says so with LineTaken().
+    void lineReceived(const QByteArray &line);
 
 private:
     void OnPendingConnected();
@@ -146,6 +148,7 @@ private:
     void OnSocketEnded();
     void Receive();
     void LoseConnection(const QString &text, int code);
+    void ForgetAwaitedReplies();
     // How the connection ended: its status text and its code (0 for a plain close).
     std::pair<QString, int> EndOf(const QTcpSocket &socket) const;
     // One write of `bytes`, which hold `commands` commands that each await a reply line.
@@ -168,7 +171,8 @@ private:
 
     QTimer m_pollTimer;
     protocol::LineAssembler m_assembler;
-    LineSink m_lineSink;
+    QList<QByteArrayView> m_lines;
+    QByteArray m_line;
     bool m_receiving = false;
     bool m_receiveAlways = false;
     quint64 m_writeSerial = 0;
@@ -176,6 +180,15 @@ private:
 
     // Commands written on this connection whose reply line has not come yet.
     int m_awaitedReplies = 0;
+    // How often that count started again from nothing (a connection made or released).
+    quint64 m_awaitedResets = 0;
+    // What the taker said of the line being handed on; null between lines.
+    struct LineTaking
+    {
+        bool taken = false;
+        bool reply = false;
+    };
+    LineTaking *m_taking = nullptr;
 
     bool m_commandHold = false;
     QByteArray m_heldCommands;

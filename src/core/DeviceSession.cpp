@@ -8,44 +8,84 @@
 
 namespace core {
 
-DeviceSession::DeviceSession(QObject *parent) : QObject(parent), m_link(this), m_downloadTimer(this)
+DeviceSession::DeviceSession(QObject *parent)
+    : QObject(parent), m_link(this), m_downloadTimer(this), m_routing(std::make_unique<ByPrefix>())
 {
     m_link.setObjectName(QStringLiteral("link"));
-    m_link.SetLineSink([this](const QByteArray &line) {
-        if (m_strict && !Answers(line)) {
-            Q_EMIT replyIgnored(line);
-            return true;
-        }
-        return m_handOver ? m_handOver(line) : (DispatchReply(line), true);
-    });
+    connect(&m_link, &DeviceLink::lineReceived, this, &DeviceSession::Route);
     // What was awaited on a connection is never answered on the next one.
-    connect(&m_link, &DeviceLink::connectionLost, this, [this] { m_awaited.clear(); });
+    connect(&m_link, &DeviceLink::connectionLost, this, [this] {
+        if (m_routing)
+            m_routing->ConnectionLost();
+    });
 
     m_downloadTimer.setObjectName(QStringLiteral("TmrDownload"));
     m_downloadTimer.setInterval(100);
     m_downloadTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_downloadTimer, &QTimer::timeout, this, &DeviceSession::StepDownload);
+
+    connect(&m_sequence, &download::DownloadSequence::statusChanged, this,
+            &DeviceSession::downloadStatus);
+    connect(&m_sequence, &download::DownloadSequence::progressed, this,
+            &DeviceSession::downloadProgress);
+    connect(&m_sequence, &download::DownloadSequence::blockFinished, this,
+            &DeviceSession::blockFinished);
+    connect(&m_sequence, &download::DownloadSequence::stopped, this, [this] {
+        m_downloadTimer.stop();
+        Q_EMIT downloadStopped(m_sequence.Succeeded());
+    });
 }
 
 DeviceSession::~DeviceSession() = default;
 
-bool DeviceSession::DispatchReply(QByteArrayView text)
+void DeviceSession::SetRouting(Routing routing)
 {
-    const std::optional<protocol::Reply> reply = protocol::MatchReply(text);
-    if (!reply)
-        return false;
-    Q_EMIT replyReceived(text.toByteArray());
+    switch (routing) {
+    case Routing::ByPrefix:
+        m_routing = std::make_unique<ByPrefix>();
+        break;
+    case Routing::AnswersOnly:
+        m_routing = std::make_unique<AnswersOnly>(m_link, m_sequence);
+        break;
+    case Routing::None:
+        m_routing.reset();
+        break;
+    }
+    m_link.SetReceiveAlways(routing == Routing::AnswersOnly);
+}
+
+void DeviceSession::Route(const QByteArray &line)
+{
+    if (!m_routing)
+        return; // the host takes it
+    const std::optional<protocol::Reply> reply = protocol::MatchReply(line);
+    m_link.LineTaken(reply.has_value());
+    // Translated once; a payload without any of the keys leaves ReplyText as it is.
+    QByteArray translation;
+    if (reply && reply->kind == protocol::ReplyKind::Download)
+        translation = protocol::TranslateDownloadReply(reply->payload, {});
+
+    switch (m_routing->Route(reply, translation)) {
+    case ReplyRouting::Way::Routed:
+        break;
+    case ReplyRouting::Way::Ignored:
+        Q_EMIT replyIgnored(line);
+        return;
+    case ReplyRouting::Way::Dropped:
+        return;
+    }
+    Q_EMIT replyReceived(line);
 
     const QByteArray &payload = reply->payload;
     switch (reply->kind) {
     case protocol::ReplyKind::SetIp:
-        Q_EMIT addressesSet(payload.startsWith('1'));
+        Q_EMIT addressesSet(protocol::IsAccepted(payload));
         break;
     case protocol::ReplyKind::RecIp:
-        Q_EMIT addressesRead(protocol::SplitCommaText(protocol::Trim(payload)));
+        Q_EMIT addressesRead(protocol::SplitCommaText(payload));
         break;
     case protocol::ReplyKind::SetMac:
-        Q_EMIT macSet(payload.startsWith('1'));
+        Q_EMIT macSet(protocol::IsAccepted(payload));
         break;
     case protocol::ReplyKind::ReqMac:
         Q_EMIT macRead(protocol::Trim(payload));
@@ -58,44 +98,11 @@ bool DeviceSession::DispatchReply(QByteArrayView text)
         break;
     case protocol::ReplyKind::Download:
         // Taken whether or not a download runs; the download reads it at its next step.
-        m_sequence.SetReplyText(protocol::TranslateDownloadReply(payload, m_sequence.ReplyText()));
-        Q_EMIT downloadReply(m_sequence.ReplyText());
+        if (!translation.isEmpty())
+            m_sequence.SetReplyText(translation);
         HurryDownload();
         break;
     }
-    return true;
-}
-
-void DeviceSession::SetStrictReplies(bool strict)
-{
-    m_strict = strict;
-    m_awaited.clear();
-    m_link.SetReceiveAlways(strict);
-}
-
-bool DeviceSession::Answers(const QByteArray &line)
-{
-    const std::optional<protocol::Reply> reply = protocol::MatchReply(line);
-    if (!reply)
-        return false;
-    if (reply->kind == protocol::ReplyKind::Download) {
-        using State = download::DownloadSequence::State;
-        const State state = m_sequence.DownloadState();
-        if (!m_link.IsWritten(m_downloadSerial))
-            return false; // read before the announce or the block was out
-        const QByteArray translation = protocol::TranslateDownloadReply(reply->payload, {});
-        if (translation == "SizeOK")
-            return state == State::WaitSize1 || state == State::WaitSize2;
-        return !translation.isEmpty()
-                && (state == State::WaitResult1 || state == State::WaitResult2);
-    }
-    for (qsizetype i = 0; i < m_awaited.size(); ++i) {
-        if (m_awaited[i].kind == reply->kind && m_link.IsWritten(m_awaited[i].serial)) {
-            m_awaited.remove(i);
-            return true;
-        }
-    }
-    return false;
 }
 
 void DeviceSession::DiscardReceived()
@@ -131,8 +138,8 @@ void DeviceSession::Send(const QByteArray &command, protocol::ReplyKind answer)
     Q_EMIT commandSent(command);
     const quint64 before = m_link.LastWriteSerial();
     m_link.SendCommand(command);
-    if (m_strict && m_link.LastWriteSerial() != before)
-        m_awaited.append({ answer, m_link.LastWriteSerial() });
+    if (m_routing && m_link.LastWriteSerial() != before)
+        m_routing->Requested(answer, m_link.LastWriteSerial());
     m_link.StartReceivePolling();
 }
 
@@ -216,7 +223,13 @@ void DeviceSession::SendCommand(QByteArrayView bytes)
     Q_EMIT commandSent(bytes.toByteArray());
     // The download writes only its announces this way.
     Q_EMIT blockAnnounced(m_sequence.BlockAddress(), m_sequence.BlockSize());
-    m_downloadSerial = m_link.SendDownload(bytes) ? m_link.LastWriteSerial() : 0;
+    DownloadWritten(m_link.SendDownload(bytes));
+}
+
+void DeviceSession::DownloadWritten(bool written)
+{
+    if (m_routing)
+        m_routing->DownloadWritten(written ? m_link.LastWriteSerial() : 0);
 }
 
 void DeviceSession::SendBlock(QByteArrayView bytes)
@@ -224,28 +237,12 @@ void DeviceSession::SendBlock(QByteArrayView bytes)
     if (isSignalConnected(QMetaMethod::fromSignal(&DeviceSession::blockSent)))
         Q_EMIT blockSent(m_sequence.BlockAddress(),
                          QByteArray::fromRawData(bytes.data(), bytes.size()));
-    m_downloadSerial = m_link.SendDownload(bytes) ? m_link.LastWriteSerial() : 0;
+    DownloadWritten(m_link.SendDownload(bytes));
 }
 
 void DeviceSession::StartReceivePolling()
 {
     m_link.StartReceivePolling();
-}
-
-void DeviceSession::SetStatusText(const QString &text)
-{
-    Q_EMIT downloadStatus(text);
-}
-
-void DeviceSession::StepProgress()
-{
-    Q_EMIT downloadProgress();
-}
-
-void DeviceSession::Stopped()
-{
-    m_downloadTimer.stop();
-    Q_EMIT downloadStopped(m_sequence.Succeeded());
 }
 
 void DeviceSession::HoldOtherCommands(bool hold)
@@ -256,11 +253,6 @@ void DeviceSession::HoldOtherCommands(bool hold)
 void DeviceSession::AbandonBlock()
 {
     m_link.AbandonOpenBlock();
-}
-
-void DeviceSession::BlockFinished(quint32 address, qint32 length, const QString &result)
-{
-    Q_EMIT blockFinished(address, length, result);
 }
 
 } // namespace core

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/DeviceLink.h"
+#include "core/ReplyRouting.h"
 #include "download/DownloadSequence.h"
 
 #include <QByteArray>
@@ -11,8 +12,8 @@
 #include <QTimer>
 
 #include <array>
+#include <memory>
 #include <optional>
-#include <functional>
 
 namespace core {
 
@@ -20,10 +21,9 @@ namespace core {
 // download. Many sessions can live in one thread; nothing here is shared between them.
 //
 // Requests write their command on the link's recorded connection and enable receiving; they
-// never connect by themselves (the caller connects first, waiting or not). As the windows have
-// it, replies are not tied to requests: each reply line is routed by its prefix to the signal of
-// its kind whenever it comes, asked for or not. With strict replies, only answers are routed.
-class DeviceSession : public QObject, private download::DownloadPort
+// never connect by themselves (the caller connects first, waiting or not). Each line the link
+// reads is taken apart once, by its reply prefix, and goes on as its routing says.
+class DeviceSession : public QObject, private download::DownloadLink
 {
     Q_OBJECT
 
@@ -36,22 +36,17 @@ public:
     DeviceLink &Link() { return m_link; }
     const DeviceLink &Link() const { return m_link; }
 
-    // Routes one received text by its reply prefix (first line only, first prefix of the table
-    // that occurs in it); false when it is no reply.
-    bool DispatchReply(QByteArrayView text);
-    // Where each received reply line goes before it is routed: by default straight to
-    // DispatchReply. A hand-over that returns false did not take the line.
-    using HandOver = std::function<bool(const QByteArray &line)>;
-    void SetHandOver(HandOver handOver) { m_handOver = std::move(handOver); }
-
-    // A reply then counts only as the answer to something written before it was read: a read or
-    // set is answered by the first line of its own kind after its command was written; a size
-    // acknowledgement only while its announce awaits one and after the announce was written; a
-    // block's result only after the block's last byte was written. Every other line goes to
-    // replyIgnored() instead of its kind's signal. Receiving stays on while connected, so each
-    // line is read as it comes and cannot pass for the answer to a later command.
-    void SetStrictReplies(bool strict);
-    bool StrictReplies() const { return m_strict; }
+    // Who routes the lines the link reads.
+    enum class Routing {
+        // The session: every reply to the signal of its kind, asked for or not (the default).
+        ByPrefix,
+        // The session: only the answers to what was written (see AnswersOnly); receiving then
+        // stays on while connected, so each line is read as it comes.
+        AnswersOnly,
+        // Not the session: whoever hosts it takes the lines from the link's lineReceived().
+        None,
+    };
+    void SetRouting(Routing routing);
 
     // The block whose exchange is under way (announced and not yet answered), and how many of its
     // bytes have been handed to the system so far.
@@ -99,6 +94,8 @@ public:
     // Busy from a confirmation on, before the download itself starts.
     void ReserveDownload() { m_sequence.Reserve(); }
     void ReleaseDownload() { m_sequence.Release(); }
+    // The hand-over point of the "ACK_DOWNLOAD:" replies: what the download reads next.
+    void SetDownloadReplyText(const QByteArray &text) { m_sequence.SetReplyText(text); }
 
 Q_SIGNALS:
     // Each command text or block as it is handed to the link.
@@ -109,7 +106,7 @@ Q_SIGNALS:
     void blockSent(quint32 address, const QByteArray &bytes);
     // Each reply line as it is routed.
     void replyReceived(const QByteArray &line);
-    // With strict replies: a line that answered nothing, and was dropped.
+    // Answers only: a line that answered nothing, and was dropped.
     void replyIgnored(const QByteArray &line);
 
     void addressesSet(bool accepted);
@@ -118,9 +115,6 @@ Q_SIGNALS:
     void macSet(bool accepted);
     void macRead(const QByteArray &mac);
     void versionRead(const QByteArray &version);
-    // The translated "ACK_DOWNLOAD:" reply, after it reached the download.
-    void downloadReply(const QByteArray &translation);
-
     void downloadStatus(const QString &text);
     void downloadProgress();
     void blockFinished(quint32 address, qint32 length, const QString &result);
@@ -129,38 +123,25 @@ Q_SIGNALS:
 
 private:
     void Send(const QByteArray &command, protocol::ReplyKind answer);
+    void Route(const QByteArray &line);
+    // The download's last write went out, or (false) did not.
+    void DownloadWritten(bool written);
     // With the pacing by replies: takes, from the loop, every step that waits for nothing.
     void HurryDownload();
     void StepUntilTheDevice();
-    // With strict replies: whether `line` answers what was written; an answer is taken off the
-    // list of those awaited.
-    bool Answers(const QByteArray &line);
 
-    // download::DownloadPort
+    // download::DownloadLink
     void SendCommand(QByteArrayView bytes) override;
     void SendBlock(QByteArrayView bytes) override;
     void StartReceivePolling() override;
-    void SetStatusText(const QString &text) override;
-    void StepProgress() override;
-    void Stopped() override;
     void HoldOtherCommands(bool hold) override;
     void AbandonBlock() override;
-    void BlockFinished(quint32 address, qint32 length, const QString &result) override;
 
     DeviceLink m_link;
-    HandOver m_handOver;
-
-    struct Awaited
-    {
-        protocol::ReplyKind kind;
-        quint64 serial; // the link's write that carried the command
-    };
-    bool m_strict = false;
-    QList<Awaited> m_awaited;
-    // The link's write that carried the download's last announce or block (0: none made).
-    quint64 m_downloadSerial = 0;
     download::DownloadSequence m_sequence{ *this };
     QTimer m_downloadTimer;
+    // Null when the host routes.
+    std::unique_ptr<ReplyRouting> m_routing;
     DownloadPace m_pace = DownloadPace::Ticks;
     bool m_hurryQueued = false;
 };

@@ -49,30 +49,30 @@ bool DownloadSequence::PlaceBlock()
 
 void DownloadSequence::SendAnnounce()
 {
-    m_port.SendCommand(
+    m_link.SendCommand(
             protocol::DownloadCommand(m_blockAddress, static_cast<quint32>(m_blockSize)));
-    m_port.HoldOtherCommands(true);
-    m_port.StartReceivePolling();
+    m_link.HoldOtherCommands(true);
+    m_link.StartReceivePolling();
     m_waitTicks = m_sizeWait;
     m_replyText.clear();
-    m_port.SetStatusText(QStringLiteral("Update Start"));
+    Q_EMIT statusChanged(QStringLiteral("Update Start"));
 }
 
 void DownloadSequence::SendBlock()
 {
     // Straight from the image, no copy: the block lies inside it by construction.
     Q_ASSERT(m_blockData >= 0 && m_blockSize > 0 && m_blockData + m_blockSize <= m_image.size());
-    m_port.SendBlock(QByteArrayView(m_image).sliced(m_blockData, m_blockSize));
-    m_port.HoldOtherCommands(false);
-    m_port.StartReceivePolling();
+    m_link.SendBlock(QByteArrayView(m_image).sliced(m_blockData, m_blockSize));
+    m_link.HoldOtherCommands(false);
+    m_link.StartReceivePolling();
     m_replyText.clear();
-    m_port.SetStatusText(QStringLiteral("Data Send"));
+    Q_EMIT statusChanged(QStringLiteral("Data Send"));
     m_waitTicks = m_resultWait;
 }
 
 void DownloadSequence::SizeWaitOver()
 {
-    m_port.AbandonBlock();
+    m_link.AbandonBlock();
     // "Update Start" left standing would read as if the update were still going.
     FinishBlock(QStringLiteral("Error!!(Timeout)"), false);
     m_state = State::Abandon;
@@ -103,7 +103,7 @@ DownloadSequence::Outcome DownloadSequence::ResultTest()
         FinishBlock(protocol::FromWire(m_replyText), false);
         return Outcome::Failure;
     }
-    m_port.StepProgress();
+    Q_EMIT progressed();
     if (--m_waitTicks <= 0) {
         FinishBlock(QStringLiteral("Error!!(Timeout)"), false);
         return Outcome::Timeout;
@@ -114,8 +114,8 @@ DownloadSequence::Outcome DownloadSequence::ResultTest()
 void DownloadSequence::FinishBlock(const QString &result, bool accepted)
 {
     ++(accepted ? m_blocksAccepted : m_blocksFailed);
-    m_port.SetStatusText(result);
-    m_port.BlockFinished(m_blockAddress, m_blockSize, result);
+    Q_EMIT statusChanged(result);
+    Q_EMIT blockFinished(m_blockAddress, m_blockSize, result);
 }
 
 void DownloadSequence::StopSequence()
@@ -124,8 +124,8 @@ void DownloadSequence::StopSequence()
     m_busy = 0;
     // Timers off first: releasing the hold may connect anew, and a failure box runs the event
     // loop, where another tick would start the sequence over.
-    m_port.Stopped();
-    m_port.HoldOtherCommands(false);
+    Q_EMIT stopped();
+    m_link.HoldOtherCommands(false);
 }
 
 void DownloadSequence::Abort()
@@ -135,7 +135,7 @@ void DownloadSequence::Abort()
     ++m_blocksFailed; // whatever was sent, the image is not in the device whole
     m_state = State::Prepare;
     m_busy = 0;
-    m_port.Stopped();
+    Q_EMIT stopped();
 }
 
 void DownloadSequence::Tick()

@@ -2,31 +2,28 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QObject>
 #include <QString>
 
 // The firmware download: a state machine stepped once per 100 ms tick that writes an image into
 // the device block by block. Phase 1 writes the image from its first byte in 0x20000-byte blocks
 // (at most 16) from the base address up; phase 2 then writes the image's bytes from offset
 // 0x40000 (two blocks at most) to device addresses 0 and 0x20000. Each block is an announce, a
-// wait for "SizeOK", the raw bytes, and a wait for the result. No widgets: the sequence talks to
-// the link and the display through DownloadPort.
+// wait for "SizeOK", the raw bytes, and a wait for the result. No widgets: the sequence writes
+// through a DownloadLink and tells what it shows through its signals.
 namespace download {
 
-class DownloadPort
+// The link as the download writes to it.
+class DownloadLink
 {
 public:
-    virtual ~DownloadPort() = default;
+    virtual ~DownloadLink() = default;
 
-    // The link: one write of the bytes, then receiving the reply.
+    // One write of the bytes, then receiving the reply.
     virtual void SendCommand(QByteArrayView bytes) = 0;
     // A block's raw bytes, written like a command.
     virtual void SendBlock(QByteArrayView bytes) { SendCommand(bytes); }
     virtual void StartReceivePolling() = 0;
-    // The display.
-    virtual void SetStatusText(const QString &text) = 0;
-    virtual void StepProgress() = 0;
-    // The sequence has stopped: its timer, the progress bar and the progress timer go off.
-    virtual void Stopped() = 0;
     // Between an announce and the end of its block the device counts raw bytes: any other
     // command written meanwhile would become part of the block. While held, the link keeps
     // other commands back and sends them once the block is out.
@@ -34,18 +31,12 @@ public:
     // The size acknowledgement never came: the device may still have opened the block and would
     // take whatever is written next as image data. Only a new connection clears that.
     virtual void AbandonBlock() { }
-    // A block's exchange is over; `result` is the status text it ended with ("Update Complete",
-    // the device's "Failed:..." or "Error:...", or "Error!!(Timeout)").
-    virtual void BlockFinished(quint32 address, qint32 length, const QString &result)
-    {
-        Q_UNUSED(address);
-        Q_UNUSED(length);
-        Q_UNUSED(result);
-    }
 };
 
-class DownloadSequence
+class DownloadSequence : public QObject
 {
+    Q_OBJECT
+
 public:
     static constexpr qint32 BlockLength = 0x20000;
     static constexpr int Phase1Blocks = 16;
@@ -76,7 +67,10 @@ public:
     };
     static constexpr int PhaseStride = 6;
 
-    explicit DownloadSequence(DownloadPort &port) : m_port(port) { }
+    explicit DownloadSequence(DownloadLink &link, QObject *parent = nullptr)
+        : QObject(parent), m_link(link)
+    {
+    }
 
     // Starts a sequence over `image` (held by the sequence for its whole run, so loading another
     // image meanwhile cannot change the bytes being sent) writing phase 1 from `baseAddress`.
@@ -117,6 +111,17 @@ public:
     const QByteArray &Image() const { return m_image; }
     quint32 BaseAddress() const { return m_baseAddress; }
 
+Q_SIGNALS:
+    // The status text to show ("Update Start", "Data Send", a block's result).
+    void statusChanged(const QString &text);
+    // One tick of waiting for a block's result.
+    void progressed();
+    // A block's exchange is over; `result` is the status text it ended with ("Update Complete",
+    // the device's "Failed:..." or "Error:...", or "Error!!(Timeout)").
+    void blockFinished(quint32 address, qint32 length, const QString &result);
+    // The sequence has stopped: its timer, the progress bar and the progress timer go off.
+    void stopped();
+
 private:
     enum class Outcome { Success, Failure, Timeout, Waiting };
 
@@ -132,7 +137,7 @@ private:
     void FinishBlock(const QString &result, bool accepted);
     void StopSequence();
 
-    DownloadPort &m_port;
+    DownloadLink &m_link;
     QByteArray m_image;
     quint32 m_baseAddress = 0;
     QByteArray m_replyText;

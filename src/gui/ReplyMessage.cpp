@@ -29,16 +29,17 @@ QWidget *FindTopLevelWindow(const QString &title)
     return nullptr;
 }
 
-void SendReplyMessage(QWidget *target, quintptr wParam, const QByteArray &text)
+quintptr SendReplyMessage(QWidget *target, quintptr wParam, const QByteArray &text)
 {
     if (!target)
-        return;
+        return 0;
     ReplyMessageEvent event(wParam, text);
     try {
         QCoreApplication::sendEvent(target, &event);
     } catch (...) {
         // The link goes on with its tick whatever a handler did.
     }
+    return event.result();
 }
 
 } // namespace gui

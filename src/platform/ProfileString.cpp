@@ -30,13 +30,13 @@ bool isBlank(char c)
 
 QByteArrayView trimBlanks(QByteArrayView text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text[begin]))
+    const char *begin = text.begin();
+    const char *end = text.end();
+    while (begin < end && isBlank(*begin))
         ++begin;
-    while (end > begin && isBlank(text[end - 1]))
+    while (end > begin && isBlank(end[-1]))
         --end;
-    return text.sliced(begin, end - begin);
+    return QByteArrayView(begin, end);
 }
 
 QByteArrayView trimSpaces(QByteArrayView text)
@@ -111,7 +111,9 @@ private:
     std::optional<QByteArray> m_value;
 };
 
-// Splits a byte stream into lines at CR, LF or CR LF, fed in arbitrary chunks.
+// Splits a byte stream into lines at CR, LF or CR LF, fed in arbitrary chunks. A line that lies
+// whole in one chunk goes to the lookup as it stands there; only one cut by a chunk's end is
+// copied.
 class LineSplitter
 {
 public:
@@ -119,25 +121,51 @@ public:
 
     void feed(QByteArrayView chunk)
     {
-        for (const char c : chunk) {
-            if (c == '\r' || c == '\n') {
-                // Empty lines do not matter, so CR LF may count as two line ends.
-                flush();
-                continue;
+        qsizetype start = 0;
+        qsizetype cr = chunk.indexOf('\r');
+        qsizetype lf = chunk.indexOf('\n');
+        // Once the answer is known the rest of the file cannot change it.
+        while (!m_lookup.done()) {
+            if (cr >= 0 && cr < start)
+                cr = chunk.indexOf('\r', start);
+            if (lf >= 0 && lf < start)
+                lf = chunk.indexOf('\n', start);
+            const qsizetype end = cr < 0 ? lf : (lf < 0 ? cr : std::min(cr, lf));
+            if (end < 0) {
+                keep(chunk.sliced(start));
+                return;
             }
-            if (m_line.size() < MaxLine)
-                m_line += c;
+            // Empty lines do not matter, so CR LF may count as two line ends.
+            const QByteArrayView piece = chunk.sliced(start, end - start);
+            if (m_line.isEmpty()) {
+                if (!piece.isEmpty())
+                    m_lookup.line(piece.first(std::min(piece.size(), MaxLine)));
+            } else {
+                keep(piece);
+                flush();
+            }
+            start = end + 1;
         }
     }
 
-    void finish() { flush(); }
+    void finish()
+    {
+        if (!m_lookup.done())
+            flush();
+    }
 
 private:
+    // The part of a line that fits.
+    void keep(QByteArrayView piece)
+    {
+        m_line.append(piece.first(std::min(piece.size(), MaxLine - m_line.size())));
+    }
+
     void flush()
     {
         if (!m_line.isEmpty())
             m_lookup.line(m_line);
-        m_line.clear();
+        m_line.resize(0);
     }
 
     Lookup &m_lookup;
@@ -168,16 +196,28 @@ bool startsWithUtf16LeBom(QByteArrayView data)
 // 0x80 and "Š" matches "š"; characters the code page lacks become "?".
 QByteArray utf16LeToSingleByte(QByteArrayView data)
 {
-    // Windows-1252 0x80-0x9F. The five bytes the code page leaves undefined stand for the
-    // control characters of the same number.
+    // Windows-1252 0x80-0x9F, by character. The five bytes the code page leaves undefined stand
+    // for the control characters of the same number.
+    struct HighByte
+    {
+        char16_t character;
+        uchar byte;
+    };
     // clang-format off
-    static constexpr char16_t High[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    static constexpr HighByte High[32] = {
+        { 0x0081, 0x81 }, { 0x008D, 0x8D }, { 0x008F, 0x8F }, { 0x0090, 0x90 },
+        { 0x009D, 0x9D }, { 0x0152, 0x8C }, { 0x0153, 0x9C }, { 0x0160, 0x8A },
+        { 0x0161, 0x9A }, { 0x0178, 0x9F }, { 0x017D, 0x8E }, { 0x017E, 0x9E },
+        { 0x0192, 0x83 }, { 0x02C6, 0x88 }, { 0x02DC, 0x98 }, { 0x2013, 0x96 },
+        { 0x2014, 0x97 }, { 0x2018, 0x91 }, { 0x2019, 0x92 }, { 0x201A, 0x82 },
+        { 0x201C, 0x93 }, { 0x201D, 0x94 }, { 0x201E, 0x84 }, { 0x2020, 0x86 },
+        { 0x2021, 0x87 }, { 0x2022, 0x95 }, { 0x2026, 0x85 }, { 0x2030, 0x89 },
+        { 0x2039, 0x8B }, { 0x203A, 0x9B }, { 0x20AC, 0x80 }, { 0x2122, 0x99 },
     };
     // clang-format on
+    static_assert(std::is_sorted(
+            std::begin(High), std::end(High),
+            [](const HighByte &a, const HighByte &b) { return a.character < b.character; }));
     QStringDecoder decode(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
     const QString text = decode(data.sliced(2));
     QByteArray bytes;
@@ -188,9 +228,12 @@ QByteArray utf16LeToSingleByte(QByteArrayView data)
             bytes += static_cast<char>(c);
             continue;
         }
-        const auto *found = std::find(std::begin(High), std::end(High), c);
-        if (found != std::end(High)) {
-            bytes += static_cast<char>(0x80 + (found - std::begin(High)));
+        const auto *found = c > std::end(High)[-1].character
+                ? std::end(High)
+                : std::lower_bound(std::begin(High), std::end(High), c,
+                                   [](const HighByte &h, char16_t x) { return h.character < x; });
+        if (found != std::end(High) && found->character == c) {
+            bytes += static_cast<char>(found->byte);
             continue;
         }
         // One "?" for a character outside the 16-bit range, not two.
@@ -263,11 +306,13 @@ QByteArray ReadProfileString(QByteArrayView section, QByteArrayView key,
     LineSplitter splitter(lookup);
     splitter.feed(startsWithUtf8Bom(chunk) ? QByteArrayView(chunk).sliced(3) : chunk);
     // Streams the file so that a huge one costs time, not memory, and stops at the answer.
+    // Every piece goes into the room of the first.
     while (!lookup.done() && !file.atEnd()) {
-        chunk = file.read(chunkSize);
-        if (chunk.isEmpty())
+        chunk.resize(chunkSize);
+        const qint64 got = file.read(chunk.data(), chunkSize);
+        if (got <= 0)
             break;
-        splitter.feed(chunk);
+        splitter.feed(QByteArrayView(chunk).first(got));
     }
     splitter.finish();
     return lookup.value() ? *lookup.value() : defaultResult(defaultValue);

@@ -108,29 +108,26 @@ QByteArray TranslateDownloadReply(QByteArrayView payload, const QByteArray &curr
     return translation;
 }
 
-QList<QByteArray> LineAssembler::Feed(QByteArrayView chunk)
+void LineAssembler::Feed(QByteArrayView chunk, QList<QByteArrayView> &lines)
 {
-    QList<QByteArray> lines;
     qsizetype start = 0;
-    for (;;) {
-        const qsizetype lf = chunk.indexOf('\n', start);
-        if (lf < 0)
-            break;
+    for (qsizetype lf = chunk.indexOf('\n'); lf >= 0; lf = chunk.indexOf('\n', start)) {
         const QByteArrayView piece = chunk.sliced(start, lf + 1 - start);
         start = lf + 1;
         if (m_discarding) {
             // The rest of an over-long line: drop it with its LF.
             m_discarding = false;
-            continue;
-        }
-        if (m_pending.size() + piece.size() - 1 > m_maxLineLength) {
+        } else if (m_pending.size() + piece.size() - 1 > m_maxLineLength) {
             m_pending.clear();
-            continue;
+        } else if (m_pending.isEmpty()) {
+            lines.append(piece);
+        } else {
+            // Whole only in a copy; the pending buffer keeps the room of the last one.
+            m_joined.swap(m_pending);
+            m_joined.append(piece);
+            m_pending.resize(0);
+            lines.append(m_joined);
         }
-        QByteArray line = std::move(m_pending);
-        m_pending = QByteArray();
-        line += piece;
-        lines.append(std::move(line));
     }
 
     const QByteArrayView rest = chunk.sliced(start);
@@ -139,10 +136,9 @@ QList<QByteArray> LineAssembler::Feed(QByteArrayView chunk)
             m_pending.clear();
             m_discarding = true;
         } else {
-            m_pending += rest;
+            m_pending.append(rest);
         }
     }
-    return lines;
 }
 
 void LineAssembler::Clear()

@@ -39,6 +39,12 @@ struct Reply
 // A text without LF is no reply.
 std::optional<Reply> MatchReply(QByteArrayView text);
 
+// A set command's result: accepted when the payload begins with "1".
+inline bool IsAccepted(QByteArrayView payload)
+{
+    return payload.startsWith('1');
+}
+
 // The address-list rule of "ACK_REC_IP:": trimmed, then items separated by commas, blanks
 // (codes 1-32) or both; a double-quoted item may hold separators and "" stands for one quote;
 // two commas in a row give an empty item; a trailing comma adds one empty item.
@@ -62,7 +68,11 @@ public:
     {
     }
 
-    QList<QByteArray> Feed(QByteArrayView chunk);
+    // Appends to `lines` the lines that `chunk` completes, LF included: views into `chunk`, or,
+    // for a line begun in an earlier chunk, into the assembler's own copy of it, which stays
+    // valid until the next Feed (Clear() leaves it alone). The whole chunk is taken before this
+    // returns, so what is done with the lines meanwhile acts on the state after the chunk.
+    void Feed(QByteArrayView chunk, QList<QByteArrayView> &lines);
     bool HasPendingLine() const { return !m_pending.isEmpty() || m_discarding; }
     qsizetype PendingSize() const { return m_pending.size(); }
     const QByteArray &Pending() const { return m_pending; }
@@ -71,6 +81,7 @@ public:
 private:
     qsizetype m_maxLineLength;
     QByteArray m_pending;
+    QByteArray m_joined; // the last line that began in an earlier chunk
     bool m_discarding = false;
 };
 
