@@ -1,10 +1,13 @@
 // The command-line tool against simulators in this process, on loopback: a 2 MiB image flashed to
-// one device, then to 32 and to 128 at once (one thread with that many sessions should take about
-// as long as one), a scan of a /24 of loopback addresses with a few simulators in it, an inventory
-// of 256 simulators, and an apply to 64 of which half need a change (and to one that does). Prints
-// wall times, the ratios to one device, and the tool's peak RSS and CPU time as the system
-// accounted them. Exits non-zero only when a device does not hold what the tool must have written
-// or a run did not report every device.
+// one device, then to 32, 128 and 1,024 at once (one thread with that many sessions should take
+// about as long as one), with the windows' pacing and with --pace replies; the two pacings against
+// one device whose every reply comes 20 ms late, next to that device's own bound; a scan of a /24
+// of loopback addresses with a few simulators in it, an inventory of 1,024 simulators, and an
+// apply to 64 of which half need a change (and to one that does). Prints wall times, the ratios,
+// and the tool's peak RSS and CPU time as the system accounted them. The tool starts with the
+// open-file limit this process was given (it raises its own); the simulators need more. Exits
+// non-zero only when a device does not hold what the tool must have written or a run did not
+// report every device.
 #include "support/Images.h"
 
 #include "DeviceSimulator.h"
@@ -16,6 +19,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -35,13 +39,19 @@ extern char **environ;
 
 namespace {
 
+// The open-file limit the tool is started with: the one this process was given.
+rlimit g_toolFiles{};
+
 constexpr qsizetype ImageLength = 0x200000;
 constexpr quint32 MainBase = 0x1000000;
 constexpr qsizetype Phase2Offset = 0x40000;
 constexpr qsizetype Phase2Length = 0x40000;
 constexpr int FleetSize = 32;
 constexpr int LargeFleetSize = 128;
-constexpr int InventorySize = 256;
+constexpr int HugeFleetSize = 1024;
+constexpr int InventorySize = 1024;
+constexpr int LateReplyMs = 20;
+constexpr int BlocksOf2MiB = 18;
 constexpr int ApplySize = 64;
 constexpr double RatioTarget = 1.15;
 constexpr int DeadlineMs = 180000;
@@ -97,7 +107,11 @@ ToolRun RunTool(const QStringList &arguments, const QString &outputPath)
     QElapsedTimer clock;
     clock.start();
     pid_t pid = 0;
+    rlimit ours{};
+    ::getrlimit(RLIMIT_NOFILE, &ours);
+    ::setrlimit(RLIMIT_NOFILE, &g_toolFiles); // inherited: the tool must raise its own
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::setrlimit(RLIMIT_NOFILE, &ours);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         std::fprintf(stderr, "cannot start %s\n", argv[0]);
@@ -148,14 +162,23 @@ void Print(const char *what, const ToolRun &run)
     std::printf("%-32s %7.2f s wall, exit %d, %d ok, CPU %.2f s, peak RSS %.1f MiB\n", what,
                 run.wallSeconds, run.status, run.json.value(QLatin1String("ok")).toInt(),
                 run.cpuSeconds, static_cast<double>(run.peakRssKiB) / 1024.0);
+    // Why devices failed, each reason once with its count.
+    QMap<QString, int> errors;
+    for (const QJsonValue device : run.json.value(QLatin1String("devices")).toArray()) {
+        if (!device[QLatin1String("ok")].toBool())
+            ++errors[device[QLatin1String("error")].toString()];
+    }
+    for (auto error = errors.cbegin(); error != errors.cend(); ++error)
+        std::printf("    %d failed: %s\n", error.value(), qPrintable(error.key()));
 }
 
 // `count` fresh simulators on loopback, or none if one cannot listen.
-std::vector<std::unique_ptr<sim::DeviceSimulator>> Simulators(int count)
+std::vector<std::unique_ptr<sim::DeviceSimulator>> Simulators(int count, int replyDelayMs = 0)
 {
     std::vector<std::unique_ptr<sim::DeviceSimulator>> devices;
     for (int i = 0; i < count; ++i) {
         auto device = std::make_unique<sim::DeviceSimulator>();
+        device->setReplyDelay(replyDelayMs);
         if (!device->listen(QHostAddress(QStringLiteral("127.0.0.1")))) {
             std::fprintf(stderr, "simulator %d: %s\n", i, qPrintable(device->errorString()));
             return {};
@@ -229,12 +252,15 @@ bool Apply(int count, int changing, const QString &planPath, const QString &outp
 
 // Flashes `count` fresh simulators at once; false if any memory is not exactly what was sent.
 bool FlashFleet(int count, const QString &imagePath, const QByteArray &image, const QString &output,
-                ToolRun *run)
+                ToolRun *run, bool replies = false, int replyDelayMs = 0)
 {
-    const auto devices = Simulators(count);
+    const auto devices = Simulators(count, replyDelayMs);
     if (devices.empty())
         return false;
-    *run = RunTool(FleetArguments(devices) << QStringLiteral("flash") << imagePath, output);
+    QStringList arguments = FleetArguments(devices) << QStringLiteral("flash") << imagePath;
+    if (replies)
+        arguments << QStringLiteral("--pace") << QStringLiteral("replies");
+    *run = RunTool(arguments, output);
 
     const QByteArray phase2 = image.mid(Phase2Offset, Phase2Length);
     const auto holdsImage = [&](const std::unique_ptr<sim::DeviceSimulator> &device) {
@@ -264,17 +290,39 @@ int main(int argc, char *argv[])
     imageFile.close();
     const QString output = dir.filePath(QStringLiteral("out.json"));
 
-    // The 128-device run holds 256 sockets here and as many sockets and lock files in the tool.
+    // The 1,024-device runs hold 2,048 sockets here.
     rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &files);
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        g_toolFiles = files;
+        if (files.rlim_cur < files.rlim_max) {
+            files.rlim_cur = files.rlim_max;
+            ::setrlimit(RLIMIT_NOFILE, &files);
+        }
     }
+
+    // One device whose every reply comes late: the pacing by ticks against the device's own
+    // bound, two late replies a block plus what the bytes take without them (the pacing by
+    // replies against a device that answers at once).
+    ToolRun ticksLate;
+    ToolRun repliesLate;
+    ToolRun repliesPrompt;
+    bool memoryRight = FlashFleet(1, imagePath, image, output, &ticksLate, false, LateReplyMs);
+    Print("flash 2 MiB, replies 20 ms late", ticksLate);
+    memoryRight =
+            FlashFleet(1, imagePath, image, output, &repliesLate, true, LateReplyMs) && memoryRight;
+    Print("  the same, --pace replies", repliesLate);
+    memoryRight = FlashFleet(1, imagePath, image, output, &repliesPrompt, true) && memoryRight;
+    Print("  --pace replies, no delay", repliesPrompt);
+    const double bound = BlocksOf2MiB * 2 * LateReplyMs / 1000.0 + repliesPrompt.wallSeconds;
+    std::printf("the device's bound: %d blocks x 2 x %d ms + %.2f s = %.2f s; ticks %.2fx, "
+                "replies %.2fx (goal within 1.20x)\n",
+                BlocksOf2MiB, LateReplyMs, repliesPrompt.wallSeconds, bound,
+                ticksLate.wallSeconds / bound, repliesLate.wallSeconds / bound);
 
     ToolRun one;
     ToolRun fleet;
     ToolRun large;
-    bool memoryRight = FlashFleet(1, imagePath, image, output, &one);
+    memoryRight = FlashFleet(1, imagePath, image, output, &one) && memoryRight;
     Print("flash 2 MiB to 1 device", one);
     memoryRight = FlashFleet(FleetSize, imagePath, image, output, &fleet) && memoryRight;
     Print("flash 2 MiB to 32 devices", fleet);
@@ -285,6 +333,25 @@ int main(int argc, char *argv[])
                     fleet.wallSeconds / one.wallSeconds, RatioTarget);
         std::printf("128 devices / 1 device wall time: %.3fx (target within %.2fx)\n",
                     large.wallSeconds / one.wallSeconds, RatioTarget);
+    }
+
+    ToolRun huge;
+    ToolRun hugeReplies;
+    memoryRight = FlashFleet(HugeFleetSize, imagePath, image, output, &huge) && memoryRight;
+    Print("flash 2 MiB to 1024 devices", huge);
+    memoryRight =
+            FlashFleet(HugeFleetSize, imagePath, image, output, &hugeReplies, true) && memoryRight;
+    Print("  the same, --pace replies", hugeReplies);
+    if (one.wallSeconds > 0 && repliesPrompt.wallSeconds > 0) {
+        std::printf("1024 devices / 1 device wall time: ticks %.3fx, replies %.3fx (goal within "
+                    "1.20x)\n",
+                    huge.wallSeconds / one.wallSeconds,
+                    hugeReplies.wallSeconds / repliesPrompt.wallSeconds);
+        // The image is one buffer for all; what grows is each session's own.
+        std::printf("memory per device beyond the first: ticks %.1f KiB, replies %.1f KiB\n",
+                    static_cast<double>(huge.peakRssKiB - one.peakRssKiB) / (HugeFleetSize - 1),
+                    static_cast<double>(hugeReplies.peakRssKiB - repliesPrompt.peakRssKiB)
+                            / (HugeFleetSize - 1));
     }
 
     std::vector<std::unique_ptr<sim::DeviceSimulator>> found;
@@ -309,7 +376,8 @@ int main(int argc, char *argv[])
 
     ToolRun inventory;
     const bool inventoryRight = Inventory(InventorySize, output, &inventory);
-    Print("inventory of 256 devices, -j 256", inventory);
+    Print("inventory of 1024 devices, -j 1024", inventory);
+    std::printf("inventory of 1024 devices: %.2f s (goal under 2 s)\n", inventory.wallSeconds);
 
     const QString planPath = dir.filePath(QStringLiteral("plan.csv"));
     ToolRun applyOne;

@@ -4,7 +4,8 @@
 #   1. the test suite (Debug, warnings as errors);
 #   2. the same suite under AddressSanitizer, UBSan and leak checking;
 #   3. each fuzz target for a short time (QLT36_FUZZ_SECONDS, default 20);
-#   4. the soak run and the benchmarks (they print figures; the soak fails on growth);
+#   4. the soak run and the benchmarks, built optimised as users get them (preset release; they
+#      print figures; the soak fails on growth);
 #   5. the Ansible collection (scripts/ansible-test.sh): ansible-doc, ansible-lint, the collection
 #      build, ansible-test units and integration against loopback simulators; then its benchmark,
 #      a play over three sites of 32 simulators against the command-line tool alone;
@@ -32,9 +33,11 @@ step "Fuzzing"
 QLT36_FUZZ_SECONDS="${QLT36_FUZZ_SECONDS:-20}" cmake --workflow --preset fuzz
 
 step "Soak and benchmark"
-QT_QPA_PLATFORM=offscreen build/dev/bench/soak
-QT_QPA_PLATFORM=offscreen build/dev/bench/bench_download
-build/dev/bench/bench_fleet
+cmake --preset release
+cmake --build --preset release --target soak bench_download bench_fleet ql-t36-cli ql-t36-sim
+QT_QPA_PLATFORM=offscreen build/release/bench/soak
+QT_QPA_PLATFORM=offscreen build/release/bench/bench_download
+build/release/bench/bench_fleet
 
 step "Ansible collection"
 scripts/ansible-test.sh

@@ -6,19 +6,27 @@ namespace sim {
 
 namespace {
 
-constexpr std::array<quint32, 256> makeCrcTable()
+// Eight tables, so that eight bytes take one step (slicing by 8): a fleet of simulators checks
+// gigabytes of blocks in one thread.
+using CrcTables = std::array<std::array<quint32, 256>, 8>;
+
+constexpr CrcTables makeCrcTables()
 {
-    std::array<quint32, 256> table{};
+    CrcTables tables{};
     for (quint32 n = 0; n < 256; ++n) {
         quint32 c = n;
         for (int k = 0; k < 8; ++k)
             c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
+        tables[0][n] = c;
     }
-    return table;
+    for (std::size_t k = 1; k < tables.size(); ++k) {
+        for (std::size_t n = 0; n < 256; ++n)
+            tables[k][n] = (tables[k - 1][n] >> 8) ^ tables[0][tables[k - 1][n] & 0xFFu];
+    }
+    return tables;
 }
 
-constexpr std::array<quint32, 256> CrcTable = makeCrcTable();
+constexpr CrcTables CrcTable = makeCrcTables();
 
 int hexValue(char c)
 {
@@ -35,9 +43,22 @@ int hexValue(char c)
 
 quint32 crc32(QByteArrayView data)
 {
+    const auto byte = [&data](qsizetype i) {
+        return static_cast<quint32>(static_cast<quint8>(data[i]));
+    };
     quint32 c = 0xFFFFFFFFu;
-    for (const char ch : data)
-        c = CrcTable[(c ^ static_cast<quint8>(ch)) & 0xFFu] ^ (c >> 8);
+    qsizetype i = 0;
+    for (; i + 8 <= data.size(); i += 8) {
+        const quint32 low =
+                c ^ (byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24);
+        const quint32 high = byte(i + 4) | byte(i + 5) << 8 | byte(i + 6) << 16 | byte(i + 7) << 24;
+        c = CrcTable[7][low & 0xFFu] ^ CrcTable[6][(low >> 8) & 0xFFu]
+                ^ CrcTable[5][(low >> 16) & 0xFFu] ^ CrcTable[4][low >> 24]
+                ^ CrcTable[3][high & 0xFFu] ^ CrcTable[2][(high >> 8) & 0xFFu]
+                ^ CrcTable[1][(high >> 16) & 0xFFu] ^ CrcTable[0][high >> 24];
+    }
+    for (; i < data.size(); ++i)
+        c = CrcTable[0][(c ^ byte(i)) & 0xFFu] ^ (c >> 8);
     return c ^ 0xFFFFFFFFu;
 }
 

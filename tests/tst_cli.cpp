@@ -42,6 +42,7 @@
 #endif
 
 #ifdef Q_OS_UNIX
+#  include <sys/resource.h>
 #  include <sys/socket.h>
 #  include <sys/stat.h>
 #endif
@@ -203,6 +204,8 @@ private Q_SLOTS:
     void settingsFile();
     void scan_data();
     void scan();
+    void openFileLimit_data();
+    void openFileLimit();
     void fleetRunsInParallel();
     void inventoryThenApply_data();
     void inventoryThenApply();
@@ -377,6 +380,13 @@ void TestCli::flash_data()
                                                   { 0, 0x40000, 0x10 } };
     QTest::newRow("backup area") << Args({ "--backup" }) << qsizetype(0x100)
                                  << QList<Block>{ { 0, 0, 0x100 } };
+    // Each step as soon as the device answered: the same bytes in the same order.
+    QTest::newRow("both phases, paced by replies")
+            << Args({ "--pace", "replies" }) << qsizetype(0x40010)
+            << QList<Block>{ { 0x1000000, 0, 0x20000 },
+                             { 0x1020000, 0x20000, 0x20000 },
+                             { 0x1040000, 0x40000, 0x10 },
+                             { 0, 0x40000, 0x10 } };
 }
 
 void TestCli::flash()
@@ -501,6 +511,11 @@ void TestCli::repliesThatAnswerNothing_data()
             << QByteArray() << true << true
             << u"block 0x01000000: no result within 0.3 s (1 download reply came too early and was "
                u"ignored, see --trace)"_s;
+    QTest::newRow("flash paced by replies: the only result came early")
+            << Args({ "flash", "--pace", "replies", "--result-timeout", "0.3", "dir:early.bin" })
+            << QByteArray() << QByteArray() << true << true
+            << u"block 0x01000000: no result within 0.3 s (1 download reply came too early and was "
+               u"ignored, see --trace)"_s;
 }
 
 void TestCli::repliesThatAnswerNothing()
@@ -619,7 +634,9 @@ void TestCli::usageErrors_data()
     QTest::newRow("scan range too wide") // the witness is in it
             << Args({ "scan", "127.0.0.0/21", "--port", "@port" }) << u"is not a scan range"_s;
     row("scan with devices", { "scan", "127.0.0.0/30" }, "scan takes a range, not devices");
-    row("jobs 0", { "-j", "0", "version" }, "--jobs wants a number from 1 to 256");
+    row("jobs 0", { "-j", "0", "version" }, "--jobs wants a number from 1 to 1024");
+    row("pace unknown", { "flash", "--pace", "fast", "dir:small.bin" },
+        "--pace wants \"ticks\" or \"replies\", not \"fast\"");
     row("timeout not a number", { "--timeout", "soon", "version" }, "--timeout wants seconds");
     row("devices file missing", { "--devices", "dir:none.txt", "version" }, "cannot read");
     row("devices file, bad line", { "--devices", "dir:devices.txt", "version" },
@@ -751,6 +768,50 @@ void TestCli::scan()
         QCOMPARE(devices[i][u"device"].toString(), found[2 * i] + u':' + port);
         QCOMPARE(devices[i][u"version"].toString(), found[2 * i + 1]);
     }
+}
+
+void TestCli::openFileLimit_data()
+{
+    QTest::addColumn<bool>("hardToo"); // the hard limit as low as the soft one
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("said");
+
+    QTest::newRow("raised") << false << 1
+                            << QByteArray("ql-t36-cli -- open-file limit raised from 64 to 448 for "
+                                          "128 devices at once\n");
+    QTest::newRow("cannot be raised")
+            << true << 2
+            << QByteArray("ql-t36-cli: 128 devices at once need up to 448 open files, but this "
+                          "process may open no more than 64 (its hard limit is 64): use a "
+                          "smaller -j\n");
+}
+
+void TestCli::openFileLimit()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Windows sets no open-file limit on sockets and files");
+#else
+    QFETCH(bool, hardToo);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, said);
+
+    QProcess process;
+    process.setChildProcessModifier([hardToo] {
+        rlimit files{};
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        files.rlim_cur = 64;
+        if (hardToo)
+            files.rlim_max = 64;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    });
+    // Nobody listens on these: each address is refused at once.
+    Start(process,
+          Args({ "--trace", "-j", "128", "scan", "127.0.99.0/25", "--port",
+                 QString::number(m_witness.serverPort()) }));
+    const Run run = Finish(process);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(said), run.err.constData());
+#endif
 }
 
 void TestCli::fleetRunsInParallel()

@@ -90,7 +90,16 @@ QList<OptionDef> MakeGlobalOptions()
         Documented(Integer({ QStringLiteral("j"), QStringLiteral("jobs") }, QStringLiteral("N"),
                            QStringLiteral("devices handled at once"), 1, MaxJobs, DefaultJobs,
                            [](Invocation &invocation) -> int & { return invocation.fleet.jobs; }),
-                   QStringLiteral("Devices handled at once, 1 to %1 (default %2).")
+                   QStringLiteral("Devices handled at once, 1 to %1 (default %2).\n"
+                                  "Each device under way holds a socket and its lock file: where "
+                                  "the open\\-file limit\n"
+                                  "is lower than the run needs, its soft limit is raised as far as "
+                                  "the hard limit\n"
+                                  "allows\n"
+                                  ".RB ( \\-\\-trace\n"
+                                  "says so), and a run that would still not fit is refused with "
+                                  "the figures.\n"
+                                  "A firmware image is held once for all devices.")
                            .arg(MaxJobs)
                            .arg(DefaultJobs)),
         Documented(Seconds({ QStringLiteral("connect-timeout") },

@@ -5,7 +5,10 @@
 #include "report/Report.h"
 #include "run/Fleet.h"
 
+#include "platform/OpenFiles.h"
 #include "platform/StreamRead.h"
+
+#include <algorithm>
 
 namespace cli {
 
@@ -54,6 +57,37 @@ bool Tool::Prepare(const QStringList &arguments, const QString &programFolder)
             return false;
         }
     }
+    return CheckOpenFiles();
+}
+
+bool Tool::CheckOpenFiles()
+{
+    if (m_invocation.command->SendsNothing())
+        return true;
+    // Each device under way holds its socket and its lock file, and one that moved a second
+    // socket for a moment; the rest is the program's own (its output, log, event loop).
+    constexpr qint64 FilesPerDevice = 3;
+    constexpr qint64 FilesBesides = 64;
+    const qint64 devices = std::min<qint64>(m_invocation.fleet.jobs, m_invocation.targets.size());
+    const qint64 needed = FilesPerDevice * devices + FilesBesides;
+    const platform::OpenFileLimit limit = platform::EnsureOpenFiles(needed);
+    if (!limit.enough) {
+        m_output.Err(QStringLiteral("ql-t36-cli: %1 devices at once need up to %2 open files, but "
+                                    "this process may open no more than %3 (its hard limit is "
+                                    "%4): use a smaller -j\n")
+                             .arg(devices)
+                             .arg(needed)
+                             .arg(limit.now)
+                             .arg(limit.hard));
+        m_exitStatus = ExitUsage;
+        return false;
+    }
+    if (limit.now != limit.before)
+        m_openFilesNote = QStringLiteral("open-file limit raised from %1 to %2 for %3 devices at "
+                                         "once")
+                                  .arg(limit.before)
+                                  .arg(limit.now)
+                                  .arg(devices);
     return true;
 }
 
@@ -80,6 +114,8 @@ void Tool::Start()
     const Command &command = *m_invocation.command;
     m_report =
             std::make_unique<Report>(run, command, mode, m_invocation.trace, m_output, m_log.get());
+    if (!m_openFilesNote.isEmpty())
+        m_report->Note(m_openFilesNote);
     if (command.SendsNothing() && m_signalNumber == 0) {
         // The plan, as every device would get it.
         QList<Outcome> planned;

@@ -39,6 +39,9 @@ Q_SIGNALS:
 
 private:
     void Finish(const QList<Outcome> &outcomes);
+    // Raises the open-file limit to what the run needs; false, with the figures said, if it
+    // cannot be.
+    bool CheckOpenFiles();
 
     Output &m_output;
     Invocation m_invocation;
@@ -47,6 +50,7 @@ private:
     std::unique_ptr<Report> m_report;
     int m_exitStatus = 0;
     int m_signalNumber = 0;
+    QString m_openFilesNote; // for the trace, once the report is there
 };
 
 } // namespace cli

@@ -134,6 +134,7 @@ private:
     bool m_verifyDelayGiven = false;
     int m_sizeWaitMs = DefaultSizeWaitMs;
     int m_resultWaitMs = DefaultResultWaitMs;
+    core::DeviceSession::DownloadPace m_pace = core::DeviceSession::DownloadPace::Ticks;
 };
 
 Flash::Flash()
@@ -260,6 +261,42 @@ Flash::Flash()
                                   "block was\n"
                                   "written.")
                            .arg(MaxRetries)),
+        Documented(OptionDef{ { QStringLiteral("pace") },
+                              QStringLiteral("PACE"),
+                              QStringLiteral("\"ticks\" (the default): a step of the download "
+                                             "per 0.1 s, as the windows do, the pacing devices "
+                                             "have been used with; \"replies\": each step as "
+                                             "soon as the device has answered the one before "
+                                             "(the same bytes in the same order, and the same "
+                                             "waits), which assumes the device is ready once it "
+                                             "has answered"),
+                              [this](Invocation &, const QStringList &values) {
+                                  using Pace = core::DeviceSession::DownloadPace;
+                                  if (values.constLast() == QLatin1String("ticks"))
+                                      m_pace = Pace::Ticks;
+                                  else if (values.constLast() == QLatin1String("replies"))
+                                      m_pace = Pace::Replies;
+                                  else
+                                      Fail(QStringLiteral("--pace wants \"ticks\" or "
+                                                          "\"replies\", not \"%1\"")
+                                                   .arg(values.constLast()));
+                              } },
+                   QStringLiteral("How the download steps on.\n"
+                                  ".B ticks\n"
+                                  "(the default) takes a step every 0.1\\ s, as the windows do: "
+                                  "the pacing devices\n"
+                                  "have been used with, five steps a block.\n"
+                                  ".B replies\n"
+                                  "takes each step as soon as the device has answered the one "
+                                  "before: the block\n"
+                                  "right after its size acknowledgement, the next announce right "
+                                  "after the\n"
+                                  "result.\n"
+                                  "The device gets the same bytes in the same order and the waits "
+                                  "are the same;\n"
+                                  "only the idle time goes.\n"
+                                  "It assumes that a device is ready for the next step once it "
+                                  "has answered.")),
         Documented(Seconds({ QStringLiteral("size-timeout") },
                            QStringLiteral("the wait for a block's size acknowledgement, in steps "
                                           "of 0.1 s"),
@@ -385,7 +422,7 @@ void Flash::Plan(DeviceJob &job) const
                 [](DeviceJob &planned) { planned.Finish(QStringLiteral("planned")); }));
         return;
     }
-    job.Then(steps::Download(m_image, m_baseAddress, m_sizeWaitMs, m_resultWaitMs));
+    job.Then(steps::Download(m_image, m_baseAddress, m_sizeWaitMs, m_resultWaitMs, m_pace));
     if (m_verifyVersion) {
         // The device may restart into the new firmware: a connection of its own, later.
         job.Then(steps::Disconnect(m_verifyDelayMs));
@@ -531,6 +568,9 @@ QString Flash::PlanText(const QList<Outcome> &outcomes, const RunFacts &run,
                                "whose first announce gets no size acknowledgement, is tried up "
                                "to %1 more time(s).\n")
                         .arg(run.job.retries);
+    if (m_pace == core::DeviceSession::DownloadPace::Replies)
+        text += QStringLiteral("Each step of the download is taken as soon as the device has "
+                               "answered the one before.\n");
     text += QStringLiteral("Waits: connect %1 s, size acknowledgement %2 s, result %3 s.\n")
                     .arg(run.job.connectTimeoutMs / 1000.0)
                     .arg(std::ceil(m_sizeWaitMs / 100.0) / 10)

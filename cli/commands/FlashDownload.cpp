@@ -79,13 +79,15 @@ bool AbandonedBySequence(const DeviceSession &session)
 
 } // namespace
 
-Step Download(const QByteArray &image, quint32 baseAddress, int sizeWaitMs, int resultWaitMs)
+Step Download(const QByteArray &image, quint32 baseAddress, int sizeWaitMs, int resultWaitMs,
+              DeviceSession::DownloadPace pace)
 {
     return Step{
         Step::Wait::Own, QString(),
-        [image, baseAddress, sizeWaitMs, resultWaitMs](DeviceJob &job, QObject *context) {
+        [image, baseAddress, sizeWaitMs, resultWaitMs, pace](DeviceJob &job, QObject *context) {
             DeviceSession &session = job.Session();
             session.SetDownloadWaits(Ticks(sizeWaitMs), Ticks(resultWaitMs));
+            session.SetDownloadPace(pace);
             const auto watch = std::make_shared<DownloadWatch>();
             QObject::connect(&session, &DeviceSession::commandSent, context,
                              [watch] { watch->ignored = 0; });

@@ -6,6 +6,7 @@
 #include "run/Fleet.h"
 
 #include <QFile>
+#include <QTime>
 
 namespace cli {
 
@@ -48,6 +49,18 @@ void Report::Log(const QString &line)
     // Written through: what the log holds is there even if the run ends on a signal.
     if (m_log->write(bytes) != bytes.size() || !m_log->flush())
         m_output.Failed(m_log->fileName() + QStringLiteral(": ") + m_log->errorString());
+}
+
+void Report::Note(const QString &text)
+{
+    if (!m_trace && !m_log)
+        return;
+    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))
+            + QStringLiteral(" ql-t36-cli -- ") + text + QLatin1Char('\n');
+    if (m_trace)
+        m_output.Err(line);
+    if (m_log)
+        Log(line);
 }
 
 void Report::Watch(Fleet &fleet)

@@ -39,6 +39,8 @@ public:
     void Watch(Fleet &fleet);
     // After the run (whole, or interrupted by the signal `signalNumber`).
     void Conclude(const QList<Outcome> &outcomes, int signalNumber);
+    // A line of the trace about the run as a whole.
+    void Note(const QString &text);
 
 private:
     void OnJobStarting(DeviceJob *job);

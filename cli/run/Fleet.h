@@ -9,8 +9,8 @@
 namespace cli {
 
 inline constexpr int DefaultJobs = 32;
-// Each running device holds a socket; beyond this the descriptor limit comes first.
-inline constexpr int MaxJobs = 256;
+// Each running device holds a socket and a lock file: the open-file limit is raised to match.
+inline constexpr int MaxJobs = 1024;
 
 // How the devices of a run take turns.
 struct FleetSettings

@@ -100,6 +100,7 @@ void DeviceSession::Route(const QByteArray &line)
         // Taken whether or not a download runs; the download reads it at its next step.
         if (!translation.isEmpty())
             m_sequence.SetReplyText(translation);
+        HurryDownload();
         break;
     }
 }
@@ -178,12 +179,34 @@ bool DeviceSession::StartDownload(const QByteArray &image, quint32 baseAddress)
     }
     m_sequence.Start(image, baseAddress);
     m_downloadTimer.start();
+    HurryDownload();
     return true;
 }
 
 void DeviceSession::StepDownload()
 {
     m_sequence.Tick();
+}
+
+void DeviceSession::HurryDownload()
+{
+    if (m_pace != DownloadPace::Replies || m_hurryQueued)
+        return;
+    // From the loop, as a tick would: the reply that ended a wait is still being handed over.
+    m_hurryQueued = true;
+    QMetaObject::invokeMethod(this, &DeviceSession::StepUntilTheDevice, Qt::QueuedConnection);
+}
+
+void DeviceSession::StepUntilTheDevice()
+{
+    m_hurryQueued = false;
+    if (!m_downloadTimer.isActive())
+        return; // stopped meanwhile
+    while (m_downloadTimer.isActive() && !m_sequence.AwaitsTheDevice())
+        m_sequence.Tick();
+    // The wait for the answer counts whole ticks from the step that sent.
+    if (m_downloadTimer.isActive())
+        m_downloadTimer.start();
 }
 
 void DeviceSession::AbortDownload()

@@ -84,6 +84,13 @@ public:
     {
         m_sequence.SetWaits(sizeWaitTicks, resultWaitTicks);
     }
+    // How the download steps on. Ticks: one step per 100 ms tick, as the windows do, the pacing
+    // devices have been used with. Replies: each step as soon as the device has answered the
+    // one before (the block right after its size acknowledgement, the next announce right after
+    // the result), which assumes the device is ready once it has answered. The same bytes go
+    // out in the same order, and the waits count ticks from the step that sent.
+    enum class DownloadPace { Ticks, Replies };
+    void SetDownloadPace(DownloadPace pace) { m_pace = pace; }
     // Busy from a confirmation on, before the download itself starts.
     void ReserveDownload() { m_sequence.Reserve(); }
     void ReleaseDownload() { m_sequence.Release(); }
@@ -119,6 +126,9 @@ private:
     void Route(const QByteArray &line);
     // The download's last write went out, or (false) did not.
     void DownloadWritten(bool written);
+    // With the pacing by replies: takes, from the loop, every step that waits for nothing.
+    void HurryDownload();
+    void StepUntilTheDevice();
 
     // download::DownloadLink
     void SendCommand(QByteArrayView bytes) override;
@@ -132,6 +142,8 @@ private:
     QTimer m_downloadTimer;
     // Null when the host routes.
     std::unique_ptr<ReplyRouting> m_routing;
+    DownloadPace m_pace = DownloadPace::Ticks;
+    bool m_hurryQueued = false;
 };
 
 } // namespace core

@@ -78,6 +78,21 @@ void DownloadSequence::SizeWaitOver()
     m_state = State::Abandon;
 }
 
+bool DownloadSequence::AwaitsTheDevice() const
+{
+    switch (m_state) {
+    case State::WaitSize1:
+    case State::WaitSize2:
+        return m_replyText != "SizeOK";
+    case State::WaitResult1:
+    case State::WaitResult2:
+        return !m_replyText.contains("Complete") && !m_replyText.contains("Failed")
+                && !m_replyText.contains("Error");
+    default:
+        return false;
+    }
+}
+
 DownloadSequence::Outcome DownloadSequence::ResultTest()
 {
     if (m_replyText.contains("Complete")) {

@@ -88,6 +88,9 @@ public:
 
     // One step of the state machine.
     void Tick();
+    // Whether the next step waits for the device: a size acknowledgement or a block's result
+    // that has not come yet. Every other step could be taken at once.
+    bool AwaitsTheDevice() const;
     // Ends a running sequence now, without a further byte or status text.
     void Abort();
 
